@@ -1,0 +1,1 @@
+#include "apk/android_res.hpp"

@@ -1,0 +1,1 @@
+#include "apk/extract.hpp"

@@ -1,0 +1,1 @@
+#include "apk/identify.hpp"

@@ -1,0 +1,1 @@
+#include "apk/sha256.hpp"
