@@ -1,0 +1,1 @@
+#include "builder/apk_match.hpp"

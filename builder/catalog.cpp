@@ -1,0 +1,1 @@
+#include "builder/catalog.hpp"

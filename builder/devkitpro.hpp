@@ -1,0 +1,17 @@
+// The devkitPro toolchain for Switch builds, from devkitPro's pacman package databases.
+#pragma once
+
+#include <QString>
+
+#include "builder/downloads.hpp"
+
+namespace builder {
+
+// True when devkitPro publishes host tools for this CPU architecture (x86_64).
+bool devkitpro_available();
+
+// The devkitPro root <cache>/tools/devkitpro when ready, else empty with `error` set.
+// `cmake` is the CMake program used for its tar mode.
+QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QString& error);
+
+}  // namespace builder
