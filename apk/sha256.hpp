@@ -10,9 +10,9 @@ namespace apk {
 class Sha256 {
  public:
   Sha256();
-  // Adds bytes; calls may be split anywhere.
+  // Adds bytes; calls may be split anywhere, and a count of 0 is fine.
   void update(const unsigned char* data, std::uint64_t size);
-  // The compression function over one 64-byte block.
+  // The compression function over one 64-byte block, added into the state.
   void block(const unsigned char* data);
   // Pads and returns the digest; the object is spent afterwards.
   std::array<unsigned char, 32> finish();
@@ -26,7 +26,7 @@ class Sha256 {
   std::uint64_t total = 0;     // message bytes so far
 };
 
-// The digest of one buffer as 64 lower-case hex digits.
+// The digest of one buffer as 64 lower-case hex digits; reads the buffer in place.
 std::string sha256_hex(const unsigned char* data, std::uint64_t size);
 
 }  // namespace apk
