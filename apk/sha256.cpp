@@ -121,19 +121,22 @@ APK_SHA_TARGET void compress_sha_ni(std::uint32_t* state, const unsigned char* d
     rounds4(abef, cdgh, w2, 8);
     w1 = _mm_sha256msg1_epu32(w1, w2);
     rounds4(abef, cdgh, w3, 12);
+    w0 = schedule(w0, w2, w3);
     w2 = _mm_sha256msg1_epu32(w2, w3);
+    // Each word group is scheduled before its predecessor goes through msg1; the last
+    // pass computes a few words that are never used.
     for (int k = 16; k < 64; k += 16) {
-      w0 = schedule(w0, w2, w3);
       rounds4(abef, cdgh, w0, k);
-      w3 = _mm_sha256msg1_epu32(w3, w0);
       w1 = schedule(w1, w3, w0);
+      w3 = _mm_sha256msg1_epu32(w3, w0);
       rounds4(abef, cdgh, w1, k + 4);
-      w0 = _mm_sha256msg1_epu32(w0, w1);
       w2 = schedule(w2, w0, w1);
+      w0 = _mm_sha256msg1_epu32(w0, w1);
       rounds4(abef, cdgh, w2, k + 8);
-      w1 = _mm_sha256msg1_epu32(w1, w2);
       w3 = schedule(w3, w1, w2);
+      w1 = _mm_sha256msg1_epu32(w1, w2);
       rounds4(abef, cdgh, w3, k + 12);
+      w0 = schedule(w0, w2, w3);
       w2 = _mm_sha256msg1_epu32(w2, w3);
     }
     abef = _mm_add_epi32(abef, abef_start);
