@@ -1,1 +1,71 @@
+// Folder links and detached clean-up on Windows: directory junctions made by cmd.exe.
 #include "builder/platform.hpp"
+
+#include <QDir>
+#include <QProcess>
+
+#include <windows.h>
+
+namespace builder::platform {
+
+namespace {
+
+const wchar_t* wide(const QString& native) {
+  return reinterpret_cast<const wchar_t*>(native.utf16());
+}
+
+}  // namespace
+
+bool is_folder_link(const QString& path) {
+  const QString native = QDir::toNativeSeparators(path);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(wide(native), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  // The reparse tag of a found entry sits in dwReserved0.
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+bool folder_link_target_exists(const QString& path) {
+  const QString native = QDir::toNativeSeparators(path);
+  // Opening without FILE_FLAG_OPEN_REPARSE_POINT follows the junction to its target.
+  HANDLE handle = CreateFileW(wide(native), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool folder = GetFileInformationByHandle(handle, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  CloseHandle(handle);
+  return folder;
+}
+
+bool make_folder_link(const QString& link, const QString& target) {
+  QProcess process;
+  process.setProgram("cmd.exe");
+  // cmd.exe does its own quoting, so the argument string goes over unchanged.
+  process.setNativeArguments(QString("/d /c mklink /J \"%1\" \"%2\"")
+                                 .arg(QDir::toNativeSeparators(link), QDir::toNativeSeparators(target)));
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start();
+  if (!process.waitForFinished(-1)) return false;
+  return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool remove_folder_link(const QString& path) {
+  // A junction is a folder entry; removing it leaves the target alone.
+  return RemoveDirectoryW(wide(QDir::toNativeSeparators(path))) != 0;
+}
+
+void remove_folder_later(const QString& folder, const QString& working_dir) {
+  QProcess process;
+  process.setProgram("cmd.exe");
+  process.setNativeArguments(QString("/d /c ping -n 4 127.0.0.1 >nul & rmdir /s /q \"%1\"")
+                                 .arg(QDir::toNativeSeparators(folder)));
+  process.setWorkingDirectory(working_dir);
+  process.setCreateProcessArgumentsModifier(
+      [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
+  process.startDetached();
+}
+
+}  // namespace builder::platform
