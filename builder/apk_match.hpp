@@ -17,7 +17,7 @@ std::optional<Game> identify_apk(const QString& path, const QList<Game>& games, 
 // The PNG bytes of the APK's largest launcher icon, or an empty array.
 QByteArray apk_icon(const QString& path);
 
-// A Qt string path as a filesystem path, UTF-16 unit for unit.
+// A Qt string path as a filesystem path, character for character; no cleaning, no separator change.
 std::filesystem::path to_path(const QString& path);
 
 }  // namespace builder
