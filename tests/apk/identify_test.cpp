@@ -142,6 +142,7 @@ TEST_F(Identify, OtherAbiFoldersAreNeverConsulted) {
   EXPECT_EQ(id.spec, nullptr);
   EXPECT_FALSE(id.library_found);
   EXPECT_EQ(id.library_sha256, "");
+  EXPECT_EQ(reader.error, "") << "an absent library is looked up, not read";
 }
 
 TEST_F(Identify, EveryRecordNamingTheSameLibraryIsTriedOnItsOwn) {
