@@ -1,8 +1,73 @@
 #include "builder/apk_match.hpp"
 
 #include <string>
+#include <vector>
+
+#include "apk/android_res.hpp"
+#include "apk/identify.hpp"
+#include "apk/zip.hpp"
 
 namespace builder {
+
+namespace {
+
+// "1.4 (build 12)" is listed as "1.4".
+QString first_word(const QString& version) {
+  const qsizetype space = version.indexOf(' ');
+  return space < 0 ? version : version.left(space);
+}
+
+}  // namespace
+
+std::optional<Game> identify_apk(const QString& path, const QList<Game>& games, QString& error) {
+  if (path.contains(';')) {
+    error = QString::fromUtf8(
+        "Please rename the file or its folder: the path must not contain “;”.");
+    return std::nullopt;
+  }
+  apk::ZipReader reader;
+  if (!reader.open(to_path(path))) {
+    error = "This file is not an APK, or it is damaged.";
+    return std::nullopt;
+  }
+
+  std::vector<apk::GameSpec> specs;
+  specs.reserve(static_cast<std::size_t>(games.size()));
+  for (const Game& game : games)
+    specs.push_back({game.id.toStdString(), game.library.toStdString(),
+                     game.sha256.toStdString()});
+  const ApkIdentity identity = apk::identify(reader, specs);
+
+  if (identity.spec) {
+    for (const Game& game : games)
+      if (game.id.toStdString() == identity.spec->id) return game;
+  }
+  if (identity.library_found) {
+    for (qsizetype i = 0; i < games.size(); ++i) {
+      if (!reader.find(apk::library_path(specs[static_cast<std::size_t>(i)]))) continue;
+      error = "This is " + games[i].title + ", but another version. Supported is version " +
+              games[i].version + ".";
+      return std::nullopt;
+    }
+  }
+  QStringList lines;
+  for (const Game& game : games)
+    lines.append(QString::fromUtf8("• ") + game.title + " " + first_word(game.version));
+  error = "This APK is not a supported game. Supported are:\n" + lines.join('\n');
+  return std::nullopt;
+}
+
+QByteArray apk_icon(const QString& path) {
+  apk::ZipReader reader;
+  if (!reader.open(to_path(path))) return {};
+  const std::vector<apk::IconFile> icons = apk::app_icons(reader);
+  if (icons.empty()) return {};
+  // Only the largest is wanted; a smaller one would look blurred in the window.
+  const auto png = reader.read(icons.front().path);
+  if (!png) return {};
+  return QByteArray(reinterpret_cast<const char*>(png->data()),
+                    static_cast<qsizetype>(png->size()));
+}
 
 std::filesystem::path to_path(const QString& path) {
   if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {

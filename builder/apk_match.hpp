@@ -17,7 +17,7 @@ std::optional<Game> identify_apk(const QString& path, const QList<Game>& games, 
 // The PNG bytes of the APK's largest launcher icon, or an empty array.
 QByteArray apk_icon(const QString& path);
 
-// A Qt string path as a filesystem path, character for character; no cleaning, no separator change.
+// A Qt string path as a filesystem path, character for character, uncleaned.
 std::filesystem::path to_path(const QString& path);
 
 }  // namespace builder
