@@ -248,15 +248,22 @@ std::vector<unsigned char> png_to_ico(const std::vector<unsigned char>& png) {
     width = size->first;
     height = size->second;
   }
-  std::uint32_t n = static_cast<std::uint32_t>(png.size());
-  std::vector<unsigned char> ico = {
-      0, 0, 1, 0, 1, 0,
-      static_cast<unsigned char>(width < 256 ? width : 0),
-      static_cast<unsigned char>(height < 256 ? height : 0),
-      0, 0, 1, 0, 32, 0,
-      static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
-      static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24),
-      22, 0, 0, 0};
+  std::vector<unsigned char> ico;
+  ico.reserve(22 + png.size());
+  auto put = [&ico](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) ico.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  put(0, 2);  // reserved
+  put(1, 2);  // icon
+  put(1, 2);  // one image
+  put(width < 256 ? width : 0, 1);
+  put(height < 256 ? height : 0, 1);
+  put(0, 1);  // colour count
+  put(0, 1);  // reserved
+  put(1, 2);  // planes
+  put(32, 2);  // bits per pixel
+  put(static_cast<std::uint32_t>(png.size()), 4);
+  put(22, 4);  // image data offset
   ico.insert(ico.end(), png.begin(), png.end());
   return ico;
 }
