@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "apk/android_res.hpp"
 #include "apk/identify.hpp"
 #include "apk/zip.hpp"
 
@@ -54,6 +55,18 @@ std::optional<Game> identify_apk(const QString& path, const QList<Game>& games, 
     lines.append(QString::fromUtf8("• ") + game.title + " " + first_word(game.version));
   error = "This APK is not a supported game. Supported are:\n" + lines.join('\n');
   return std::nullopt;
+}
+
+QByteArray apk_icon(const QString& path) {
+  apk::ZipReader reader;
+  if (!reader.open(to_path(path))) return {};
+  const std::vector<apk::IconFile> icons = apk::app_icons(reader);
+  if (icons.empty()) return {};
+  // Only the largest is wanted; a smaller one would look blurred in the window.
+  const auto png = reader.read(icons.front().path);
+  if (!png) return {};
+  return QByteArray(reinterpret_cast<const char*>(png->data()),
+                    static_cast<qsizetype>(png->size()));
 }
 
 std::filesystem::path to_path(const QString& path) {

@@ -58,6 +58,20 @@ void damage_member(const fs::path& path, const std::string& name) {
   ASSERT_EQ(run_python(script, &output), 0) << output;
 }
 
+// The member as Python's zipfile reads it.
+std::string member(const fs::path& path, const std::string& name) {
+  const std::string script =
+      "import sys, zipfile\n"
+      "sys.stdout.write(zipfile.ZipFile(bytes.fromhex('" + hex(path.string()) +
+      "').decode()).read('" + name + "').hex())\n";
+  std::string output;
+  EXPECT_EQ(run_python(script, &output), 0) << output;
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < output.size(); i += 2)
+    bytes += static_cast<char>(std::stoi(output.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
 // The library that the fixture catalogue's hash stands for.
 std::string stand_in(const std::string& library) { return "fixture library " + library + "\n"; }
 
@@ -255,4 +269,77 @@ TEST(ToPath, ReachesFilesWithNonAsciiNames) {
   QFile file(made_by_std);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), "from std");
+}
+
+namespace {
+
+const char* const kLargestIcon = "res/mipmap-xxxhdpi-v4/icon.png";
+const char* const kMiddleIcon = "res/mipmap-xhdpi-v4/icon.png";
+
+// An APK built by aapt whose launcher icon comes in three densities: 48, 96 and 192 pixels.
+fs::path make_icon_apk(const TempDir& dir) {
+  const fs::path work = dir / "aapt";
+  const std::pair<const char*, int> icons[] = {{"mdpi", 48}, {"xxxhdpi", 192}, {"xhdpi", 96}};
+  for (const auto& [density, size] : icons) {
+    const fs::path png = work / "res" / (std::string("mipmap-") + density) / "icon.png";
+    fs::create_directories(png.parent_path());
+    const std::string side = std::to_string(size);
+    std::string output;
+    EXPECT_EQ(run("convert -size " + side + "x" + side + " xc:'#30" + side.substr(0, 1) +
+                      "0c0' " + shell_quote("png:" + png.string()),
+                  &output),
+              0)
+        << output;
+  }
+  write_text(work / "AndroidManifest.xml",
+             "<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\"\n"
+             "    package=\"com.skarnbolt.icontest\">\n"
+             "  <application android:icon=\"@mipmap/icon\" android:label=\"Icon test\" />\n"
+             "</manifest>\n");
+  const fs::path apk = dir / "icons.apk";
+  std::string output;
+  EXPECT_EQ(run("aapt package -f -M " + shell_quote((work / "AndroidManifest.xml").string()) +
+                    " -S " + shell_quote((work / "res").string()) +
+                    " -I /usr/share/android-framework-res/framework-res.apk -F " +
+                    shell_quote(apk.string()),
+                &output),
+            0)
+      << output;
+  return apk;
+}
+
+std::string bytes(const QByteArray& data) { return data.toStdString(); }
+
+}  // namespace
+
+TEST(ApkIcon, LargestLauncherIconAsStored) {
+  TempDir dir;
+  const fs::path apk = make_icon_apk(dir);
+  const std::string expected = member(apk, kLargestIcon);
+  ASSERT_GT(expected.size(), 24u);
+  EXPECT_EQ(bytes(builder::apk_icon(qpath(apk))), expected);
+}
+
+TEST(ApkIcon, UnreadableIconsAreLeftOut) {
+  TempDir dir;
+  const fs::path apk = make_icon_apk(dir);
+  // An icon that cannot be read is no launcher icon, so the next size down is the largest.
+  damage_member(apk, kLargestIcon);
+  EXPECT_EQ(bytes(builder::apk_icon(qpath(apk))), member(apk, kMiddleIcon));
+  damage_member(apk, kMiddleIcon);
+  damage_member(apk, "res/mipmap-mdpi-v4/icon.png");
+  EXPECT_TRUE(builder::apk_icon(qpath(apk)).isEmpty());
+}
+
+TEST(ApkIcon, NoIconGivesAnEmptyArray) {
+  TempDir dir;
+  const fs::path apk = make_icon_apk(dir);
+  const std::string manifest = member(apk, "AndroidManifest.xml");
+  make_zip(dir / "no-table.apk", {{"AndroidManifest.xml", manifest}});
+  make_zip(dir / "plain.apk", {{arm32("starwars2"), stand_in("starwars2")}});
+  write_text(dir / "text.apk", "not an archive");
+  const std::vector<fs::path> paths = {dir / "no-table.apk", dir / "plain.apk", dir / "text.apk",
+                                       dir / "missing.apk"};
+  for (const fs::path& path : paths)
+    EXPECT_TRUE(builder::apk_icon(qpath(path)).isEmpty()) << path;
 }
