@@ -128,6 +128,8 @@ ZipReader::~ZipReader() {
 
 bool ZipReader::open(const std::filesystem::path& path) {
   const std::string name = utf8(path);
+  if (file) std::fclose(file);
+  entries.clear();
   file = open_file(path, "rb");
   if (!file) {
     error = "cannot open " + name;

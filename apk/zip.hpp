@@ -33,6 +33,7 @@ struct ZipReader {
   ~ZipReader();
 
   // Opens the archive and loads its central directory; false with `error` set on failure.
+  // Called once per reader.
   bool open(const std::filesystem::path& path);
   // The first entry with exactly this name, or null.
   const ZipEntry* find(const std::string& name) const;
@@ -55,10 +56,13 @@ struct ZipWriter {
 
   // Creates or truncates the archive; false with "cannot write <path>" on failure.
   bool open(const std::filesystem::path& path);
-  // Appends one member, deflated at level 9 or stored (aligned when alignment > 1).
+  // Appends one member, deflated at level 9 or stored (aligned when alignment > 1);
+  // false with `error` set when it cannot be written or does not fit the classic fields
+  // (past 4 GiB, 65,535 members, a name over 65,535 bytes, an alignment over 65,536).
   bool add(const std::string& name, const std::vector<unsigned char>& data, bool deflate,
            std::uint32_t alignment);
-  // Writes the central directory and closes the file; false when nothing is open or writing fails.
+  // Writes the central directory and closes the file; false when nothing is open, the
+  // directory would start past 4 GiB, or writing or closing fails.
   bool close();
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "apk/zip.hpp"
@@ -273,6 +274,30 @@ TEST_F(ZipReaderTest, ReadsInfoZipArchive) {
   EXPECT_EQ(files, 4);
 }
 
+// Written to a stream that cannot seek, sizes and CRC follow the data; the directory
+// has them, and the reader takes them from there alone.
+TEST_F(ZipReaderTest, ReadsEntriesWithDataDescriptors) {
+  python(zip, dir.path(), R"(
+class Stream:
+    def __init__(self, f): self.f = f
+    def write(self, b): return self.f.write(b)
+    def flush(self): self.f.flush()
+with open(out, 'wb') as f:
+    with zipfile.ZipFile(Stream(f), 'w') as z:
+        z.writestr('deflated', b'streamed ' * 300, zipfile.ZIP_DEFLATED)
+        z.writestr('stored', b'stored', zipfile.ZIP_STORED)
+)");
+  const Bytes raw = ts::read_bytes(zip);
+  ASSERT_EQ(get16(raw, 6) & 0x08, 0x08);
+  ASSERT_EQ(get32(raw, 18), 0u);
+  apk::ZipReader reader;
+  ASSERT_TRUE(reader.open(zip)) << reader.error;
+  std::string streamed;
+  for (int i = 0; i < 300; ++i) streamed += "streamed ";
+  EXPECT_EQ(reader.read("deflated"), bytes_of(streamed));
+  EXPECT_EQ(reader.read("stored"), bytes_of("stored"));
+}
+
 TEST_F(ZipReaderTest, ReadsArchiveWithPrependedStub) {
   python(zip, dir.path(), R"(
 with zipfile.ZipFile(out, 'w') as z:
@@ -397,6 +422,22 @@ with zipfile.ZipFile(out, 'w') as z:
   EXPECT_EQ(reader.read("first"), Bytes(500, '1'));
   EXPECT_EQ(reader.read("second"), bytes_of("22"));
   EXPECT_EQ(reader.read("third"), Bytes(70, '3'));
+}
+
+// The last name ends in what looks like a ZIP64 locator; with no ZIP64 marker in the end
+// record and no ZIP64 record where it points, the classic values hold.
+TEST_F(ZipReaderTest, NameShapedLikeALocatorIsNoZip64) {
+  python(zip, dir.path(), R"(
+with zipfile.ZipFile(out, 'w') as z:
+    z.writestr('first', b'1')
+    z.writestr('last-PK\x06\x07' + 'A' * 16, b'2')
+)");
+  Bytes raw = ts::read_bytes(zip);
+  ASSERT_EQ(get32(raw, end_record(raw) - 20), 0x07064B50u);
+  apk::ZipReader reader;
+  ASSERT_TRUE(reader.open(zip)) << reader.error;
+  ASSERT_EQ(reader.entries.size(), 2u);
+  EXPECT_EQ(reader.read(reader.entries[1]), bytes_of("2"));
 }
 
 TEST_F(ZipReaderTest, ReadsEveryEntryOfMoreThan65535) {
@@ -622,6 +663,52 @@ TEST_F(ZipReaderTest, RefusesAbsurdZip64Values) {
     } else {
       EXPECT_FALSE(data) << c.what;
       EXPECT_EQ(reader.error, c.read_error) << c.what;
+    }
+  }
+}
+
+// Random damage to the directory and the records behind it ends in one of the reader's
+// messages, never in a crash or a read outside the buffers.
+TEST_F(ZipReaderTest, SurvivesRandomDamage) {
+  python(zip, dir.path(), R"(
+zipfile.ZIP64_LIMIT = 0
+with zipfile.ZipFile(out, 'w') as z:
+    z.writestr('a', b'alpha' * 50, zipfile.ZIP_DEFLATED)
+    z.writestr('b', b'beta')
+    z.writestr('c/', b'')
+    z.writestr('d', b'delta' * 9, zipfile.ZIP_DEFLATED)
+)");
+  const Bytes good = ts::read_bytes(zip);
+  const std::size_t directory = central_record(good, "a");
+  const std::vector<std::string> prefixes = {
+      "cannot read ", "damaged directory in ", "bad zip64 directory in ", "damaged entry ",
+      "truncated entry ", "cannot inflate ", "checksum mismatch in ", "unsupported compression in ",
+      zip.string() + " is not a zip archive"};
+  std::uint32_t seed = 1;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 1500; ++round) {
+    Bytes bytes = good;
+    const int changes = 1 + next() % 4;
+    for (int i = 0; i < changes; ++i) {
+      // Mostly the directory and the end records, sometimes anywhere.
+      std::size_t at = next() % 4 ? directory + next() % (bytes.size() - directory)
+                                  : next() % bytes.size();
+      bytes[at] = next() % 3 ? static_cast<unsigned char>(next()) : 0xFF;
+    }
+    ts::write_bytes(zip, bytes);
+    apk::ZipReader reader;
+    std::vector<std::string> errors;
+    if (reader.open(zip)) {
+      for (const apk::ZipEntry& entry : reader.entries) {
+        if (!reader.read(entry)) errors.push_back(reader.error);
+      }
+    } else {
+      errors.push_back(reader.error);
+    }
+    for (const std::string& error : errors) {
+      EXPECT_TRUE(std::any_of(prefixes.begin(), prefixes.end(),
+                              [&](const std::string& p) { return error.rfind(p, 0) == 0; }))
+          << "round " << round << ": " << error;
     }
   }
 }
