@@ -1,0 +1,144 @@
+// Streaming download speed and memory against curl, over loopback HTTPS.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QSslCertificate>
+#include <QTemporaryDir>
+
+#include "builder/downloads.hpp"
+
+namespace {
+
+// The test server beside the tests, found from this file's own place in the tree.
+const QString kServerScript = QFileInfo(__FILE__).absolutePath() + "/../tests/support/https_server.py";
+
+constexpr qint64 kBody = qint64(1) << 30;
+
+// The loopback server, its certificate and the body's digest, made once per run.
+struct Peer {
+  // In memory where possible, so the disk's write-back does not drown the network path.
+  QTemporaryDir dir{QDir("/dev/shm").exists() ? "/dev/shm/skarnbolt-bench-XXXXXX"
+                                               : QDir::tempPath() + "/skarnbolt-bench-XXXXXX"};
+  QProcess server;
+  QString url;
+  QString sha256;
+  bool ok = false;
+
+  Peer() {
+    const QString d = dir.path();
+    QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                  "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                                  d + "/key.pem", "-out", d + "/cert.pem", "-days", "2", "-subj",
+                                  "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    QDir().mkpath(d + "/root");
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start("python3", {kServerScript, d + "/cert.pem", d + "/key.pem",
+                             d + "/root", d + "/requests.log"});
+    if (!server.waitForStarted(10000) || !server.waitForReadyRead(10000))
+      return;
+    const QStringList ports = QString::fromLatin1(server.readLine()).trimmed().split(' ');
+    url = "https://127.0.0.1:" + ports.value(0) + "/pattern/" + QString::number(kBody);
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.addCaCertificates(d + "/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(conf);
+    QProcess digest;
+    digest.start("python3", {"-c", "import hashlib,sys; h=hashlib.sha256(); p=bytes(range(256))*16384;"
+                                  "[h.update(p) for _ in range(" + QString::number(kBody >> 22) + ")];"
+                                  "print(h.hexdigest())"});
+    digest.waitForFinished(60000);
+    sha256 = QString::fromLatin1(digest.readAllStandardOutput()).trimmed();
+    ok = sha256.size() == 64;
+  }
+  ~Peer() {
+    server.closeWriteChannel();
+    if (!server.waitForFinished(3000))
+      server.kill();
+    server.waitForFinished(3000);
+  }
+};
+
+Peer& peer() {
+  static int argc = 1;
+  static char name[] = "skarnbolt-bench";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication* app =
+      QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+  (void)app;
+  static Peer peer;
+  return peer;
+}
+
+// The largest resident set so far, in bytes; 0 where /proc is missing.
+qint64 peak_rss() {
+  QFile status("/proc/self/status");
+  if (!status.open(QIODevice::ReadOnly))
+    return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmHWM:"))
+      return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+  return 0;
+}
+
+// Starts a fresh peak measurement (Linux: writing 5 to clear_refs resets VmHWM).
+void reset_peak_rss() {
+  QFile refs("/proc/self/clear_refs");
+  if (refs.open(QIODevice::WriteOnly))
+    refs.write("5");
+}
+
+void BM_DownloadChecked(benchmark::State& state) {
+  Peer& p = peer();
+  if (!p.ok) {
+    state.SkipWithError("no loopback server");
+    return;
+  }
+  const QString target = p.dir.path() + "/download.bin";
+  qint64 peak = 0;
+  qint64 before = 0;
+  for (auto _ : state) {
+    QFile::remove(target);
+    before = peak_rss();
+    reset_peak_rss();
+    QString error;
+    builder::FetchContext context;
+    if (!builder::download_checked(p.url, QString(), kBody, "body", target, context, error)) {
+      state.SkipWithError(error.toStdString().c_str());
+      return;
+    }
+    peak = std::max(peak, peak_rss());
+  }
+  QFile::remove(target);
+  state.SetBytesProcessed(state.iterations() * kBody);
+  state.counters["peak_rss_MiB"] = double(peak) / (1 << 20);
+  state.counters["rss_before_MiB"] = double(before) / (1 << 20);
+}
+BENCHMARK(BM_DownloadChecked)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_CurlSameUrl(benchmark::State& state) {
+  Peer& p = peer();
+  if (!p.ok) {
+    state.SkipWithError("no loopback server");
+    return;
+  }
+  const QString target = p.dir.path() + "/curl.bin";
+  for (auto _ : state) {
+    QFile::remove(target);
+    const int code = QProcess::execute(
+        "curl", {"-s", "-o", target, "--cacert", p.dir.path() + "/cert.pem", p.url});
+    if (code != 0) {
+      state.SkipWithError("curl failed");
+      return;
+    }
+  }
+  QFile::remove(target);
+  state.SetBytesProcessed(state.iterations() * kBody);
+}
+BENCHMARK(BM_CurlSameUrl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+}  // namespace
