@@ -1,1 +1,215 @@
 #include "builder/devkitpro.hpp"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
+#include <QStringList>
+#include <QSysInfo>
+
+#include "builder/paths.hpp"
+
+namespace builder {
+
+namespace {
+
+const QString kServer = "https://pkg.devkitpro.org/packages/";
+const QString kStamp = ".skarnbolt-packages";
+const QStringList kPackages = {
+    "devkita64-binutils", "devkita64-gcc", "devkita64-newlib", "libnx",
+    "switch-tools",       "switch-sdl2",   "switch-mesa",      "switch-libdrm_nouveau",
+};
+const QString kListName = "devkitPro's package list";
+
+// One package as a database describes it.
+struct Package {
+  QString filename;
+  QString sha256;
+  QString url;
+  qint64 size = 0;
+};
+
+// The server base; SKARNBOLT_DEVKITPRO_SERVER, read once, points tests at a local server.
+const QString& server() {
+  static const QString base = qEnvironmentVariable("SKARNBOLT_DEVKITPRO_SERVER", kServer);
+  return base;
+}
+
+bool cancelled(const FetchContext& context) {
+  return context.cancel && context.cancel->load();
+}
+
+// Runs CMake's tar mode in `dest`; the exit code, or -1 when it did not run to an exit.
+int unpack(const QString& cmake, const QString& archive, const QString& dest) {
+  QDir().mkpath(dest);
+  QProcess process;
+  process.setWorkingDirectory(dest);
+  process.start(cmake, {"-E", "tar", "xf", archive});
+  if (!process.waitForStarted(-1))
+    return -1;
+  process.waitForFinished(-1);
+  if (process.exitStatus() != QProcess::NormalExit)
+    return -1;
+  return process.exitCode();
+}
+
+// The fields of one desc file: the first value after each %NAME% header.
+QHash<QString, QString> read_desc(const QByteArray& text) {
+  QHash<QString, QString> fields;
+  QString field;
+  bool have_value = true;
+  for (const QString& line : QString::fromUtf8(text).split('\n')) {
+    if (line.size() >= 2 && line.startsWith('%') && line.endsWith('%')) {
+      field = line.mid(1, line.size() - 2);
+      have_value = fields.contains(field);
+      continue;
+    }
+    const QString value = line.trimmed();
+    if (have_value || value.isEmpty())
+      continue;
+    fields.insert(field, value);
+    have_value = true;
+  }
+  return fields;
+}
+
+bool read_repository(const QString& cmake, const QString& database, const QString& base,
+                     QHash<QString, Package>& packages, QString& error) {
+  const QString folder = database + ".d";
+  QDir(folder).removeRecursively();
+  if (unpack(cmake, database, folder) != 0) {
+    error = "Cannot read " + kListName + " " + QFileInfo(database).fileName();
+    return false;
+  }
+  QDirIterator it(folder, {"desc"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    QFile desc(it.next());
+    if (!desc.open(QIODevice::ReadOnly))
+      continue;
+    const QHash<QString, QString> fields = read_desc(desc.readAll());
+    Package package;
+    package.filename = fields.value("FILENAME");
+    package.sha256 = fields.value("SHA256SUM");
+    if (package.filename.isEmpty() || package.sha256.isEmpty())
+      continue;
+    package.url = base + package.filename;
+    package.size = fields.value("CSIZE").toLongLong();
+    packages.insert(fields.value("NAME"), package);
+  }
+  QDir(folder).removeRecursively();
+  return true;
+}
+
+}  // namespace
+
+bool devkitpro_available() {
+  return QSysInfo::currentCpuArchitecture() == "x86_64";
+}
+
+QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QString& error) {
+  const QString root = cache_dir() + "/tools/devkitpro";
+  QString stamp;
+  {
+    QFile file(root + "/" + kStamp);
+    if (file.open(QIODevice::ReadOnly))
+      stamp = QString::fromUtf8(file.readAll());
+  }
+  if (!devkitpro_available()) {
+    error = "Nintendo Switch builds are not available on this computer (devkitPro has no tools "
+            "for it).";
+    return {};
+  }
+  const QString downloads = cache_dir() + "/downloads";
+  QDir().mkpath(downloads);
+
+  FetchContext quiet;
+  quiet.cancel = context.cancel;
+  quiet.log = context.log;
+  const QString host_db = downloads + "/dkp-windows.db";
+  const QString libs_db = downloads + "/dkp-libs.db";
+  const QString host_base = server() + "windows/x86_64/";
+  QHash<QString, Package> host;
+  QHash<QString, Package> libs;
+  QString failure;
+  const bool ok =
+      download_checked(host_base + "dkp-windows.db", {}, 30000, kListName, host_db, quiet,
+                       failure) &&
+      download_checked(server() + "dkp-libs.db", {}, 250000, kListName, libs_db, quiet,
+                       failure) &&
+      read_repository(cmake, host_db, host_base, host, failure) &&
+      read_repository(cmake, libs_db, server(), libs, failure);
+  QFile::remove(host_db);
+  QFile::remove(libs_db);
+  if (!ok) {
+    if (cancelled(context)) {
+      error = "Cancelled";
+      return {};
+    }
+    if (!stamp.isEmpty()) {
+      if (context.log)
+        context.log(failure + "; using the devkitPro packages already downloaded");
+      return root;
+    }
+    error = failure;
+    return {};
+  }
+
+  QList<Package> chosen;
+  QStringList names;
+  qint64 total = 0;
+  for (const QString& name : kPackages) {
+    const Package* found = host.contains(name) ? &host[name] : libs.contains(name) ? &libs[name]
+                                                                                  : nullptr;
+    if (!found) {
+      error = "devkitPro's package lists have no " + name + ".";
+      return {};
+    }
+    chosen.append(*found);
+    names.append(found->filename);
+    total += found->size;
+  }
+  const QString joined = names.join('\n');
+  if (stamp.trimmed() == joined)
+    return root;
+
+  const QString staging = cache_dir() + "/tools/devkitpro.tmp";
+  QDir(staging).removeRecursively();
+  qint64 done = 0;
+  for (const Package& package : chosen) {
+    FetchContext piece;
+    piece.cancel = context.cancel;
+    piece.log = context.log;
+    piece.progress = [&](qint64 received, qint64) {
+      if (context.progress)
+        context.progress(done + qMin(received, package.size), total);
+    };
+    const QString archive = downloads + "/" + package.filename;
+    if (!download_checked(package.url, package.sha256, package.size, package.filename, archive,
+                          piece, error))
+      return {};
+    if (context.log)
+      context.log("Unpacking " + package.filename);
+    const int code = unpack(cmake, archive, staging);
+    QFile::remove(archive);
+    if (code != 0) {
+      error = "Cannot unpack " + package.filename;
+      return {};
+    }
+    done += package.size;
+  }
+
+  QDir(root).removeRecursively();
+  if (!QDir().rename(staging + "/opt/devkitpro", root)) {
+    error = "Cannot move devkitPro into " + QDir::toNativeSeparators(root);
+    return {};
+  }
+  QDir(staging).removeRecursively();
+  QFile file(root + "/" + kStamp);
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    file.write(joined.toUtf8());
+  return root;
+}
+
+}  // namespace builder

@@ -12,9 +12,9 @@
 #include <QTimer>
 #include <QUrl>
 #include <memory>
-#include <openssl/evp.h>
 
 #include "apk/extract.hpp"
+#include "apk/sha256.hpp"
 #include "apk/zip.hpp"
 #include "builder/apk_match.hpp"
 #include "builder/paths.hpp"
@@ -76,31 +76,6 @@ qint64 stall_limit_ms() {
   }();
   return limit;
 }
-
-// Streaming SHA-256 through libcrypto, which uses the processor's SHA instructions: Qt's
-// own digest is several times slower than the network and would hold the download back.
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(context_, EVP_sha256(), nullptr); }
-  ~Sha256() { EVP_MD_CTX_free(context_); }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-
-  void add(const QByteArray& data) {
-    EVP_DigestUpdate(context_, data.constData(), size_t(data.size()));
-  }
-  // The digest as 64 lower-case hex digits; call once.
-  QString hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_, digest, &length);
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex());
-  }
-
- private:
-  EVP_MD_CTX* context_;
-};
 
 bool cancelled(const FetchContext& context) {
   return context.cancel && context.cancel->load();
@@ -178,7 +153,9 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size,
     return false;
   }
 
-  Sha256 hash;
+  // The toolkit's digest uses the processor's SHA instructions; Qt's own is several times
+  // slower than a fast connection and would hold the download back.
+  apk::Sha256 hash;
   QNetworkAccessManager manager;
   QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -195,7 +172,7 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size,
   quiet.start();
 
   auto take = [&](const QByteArray& piece) {
-    hash.add(piece);
+    hash.update(reinterpret_cast<const unsigned char*>(piece.constData()), piece.size());
     received += piece.size();
     if (!write_failed && file.write(piece) != piece.size())
       write_failed = true;
@@ -234,7 +211,8 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size,
     loop.exec();
   watch.stop();
 
-  take(reply->readAll());
+  if (reply->isOpen())
+    take(reply->readAll());
   // A failed final flush or close loses data just like a short write.
   if (!file.flush())
     write_failed = true;
@@ -261,7 +239,7 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size,
       error = "Download of " + name + " failed: " + text;
     return false;
   }
-  if (!sha256.isEmpty() && hash.hex() != sha256) {
+  if (!sha256.isEmpty() && QString::fromStdString(hash.hex()) != sha256) {
     QFile::remove(part);
     error = "The download of " + name +
             " is not the expected file (SHA-256 differs). Try again later.";

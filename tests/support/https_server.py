@@ -4,14 +4,14 @@
 Usage: https_server.py CERT KEY ROOT LOG
 
 Prints "<https port> <http port>" on its first line, then serves until its standard input
-closes. Files come from ROOT; every request line is appended to LOG. Query options:
+closes. Files come from ROOT; every request is appended to LOG as "<scheme> <path>". Query options:
   nolength=1     no Content-Length, the body ends when the connection closes
   chunked=1      chunked transfer encoding
   slow=N         N milliseconds of pause between pieces of 4 KiB
   stall=N        send N bytes, then send nothing until the client gives up
   truncate=N     announce the whole length, send N bytes, close
 Special paths:
-  /redirect?to=URL   302 to URL
+  /redirect[/NAME]?to=URL   302 to URL
   /status/N          an empty answer with status N
   /pattern/N         N bytes of a repeating pattern, sent in large pieces (for speed tests)
 """
@@ -36,14 +36,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def note(self):
         with self.server.log_lock, open(self.server.log_path, "a") as log:
-            log.write(self.path + "\n")
+            log.write(self.server.scheme + " " + self.path + "\n")
 
     def do_GET(self):
         self.note()
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         path = urllib.parse.unquote(url.path)
-        if path == "/redirect":
+        if path == "/redirect" or path.startswith("/redirect/"):
             self.send_response(302)
             self.send_header("Location", query["to"])
             self.send_header("Content-Length", "0")
@@ -147,6 +147,11 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def handle_error(self, request, client_address):
+        # Clients that hang up early are what several tests are about.
+        if not isinstance(sys.exc_info()[1], (OSError, ssl.SSLError)):
+            super().handle_error(request, client_address)
+
 
 def main():
     cert, key, root, log_path = sys.argv[1:5]
@@ -157,6 +162,7 @@ def main():
         server = Server(("127.0.0.1", 0), Handler)
         if secure:
             server.socket = context.wrap_socket(server.socket, server_side=True)
+        server.scheme = "https" if secure else "http"
         server.root = os.path.realpath(root)
         server.log_path = log_path
         server.log_lock = threading.Lock()

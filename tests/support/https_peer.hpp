@@ -1,0 +1,86 @@
+// The loopback HTTPS server of the download tests (https_server.py beside this file), with a
+// throwaway certificate that only this test process trusts.
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QString>
+#include <QStringList>
+
+namespace testing_support {
+
+class HttpsPeer {
+ public:
+  // Makes the certificate in `dir`, serves `dir`/root and trusts the certificate.
+  explicit HttpsPeer(const QString& dir) : dir_(dir) {
+    QDir().mkpath(root());
+    QProcess openssl;
+    openssl.setStandardOutputFile(QProcess::nullDevice());
+    openssl.setStandardErrorFile(QProcess::nullDevice());
+    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                              dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "2", "-subj",
+                              "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+      return;
+    server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server_.start("python3", {script(), dir + "/cert.pem", dir + "/key.pem", root(), log()});
+    if (!server_.waitForStarted(10000))
+      return;
+    while (!server_.canReadLine() && server_.waitForReadyRead(10000)) {
+    }
+    const QStringList ports = QString::fromLatin1(server_.readLine()).trimmed().split(' ');
+    if (ports.size() != 2)
+      return;
+    https_ = "https://127.0.0.1:" + ports[0] + "/";
+    http_ = "http://127.0.0.1:" + ports[1] + "/";
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.addCaCertificates(dir + "/cert.pem");
+    QSslConfiguration::setDefaultConfiguration(conf);
+  }
+
+  ~HttpsPeer() {
+    server_.closeWriteChannel();
+    if (!server_.waitForFinished(3000))
+      server_.kill();
+    server_.waitForFinished(3000);
+  }
+
+  HttpsPeer(const HttpsPeer&) = delete;
+  HttpsPeer& operator=(const HttpsPeer&) = delete;
+
+  bool ok() const { return !https_.isEmpty(); }
+  // The HTTPS address of `path` below the server's root.
+  QString url(const QString& path) const { return https_ + path; }
+  // The same over plain HTTP.
+  QString plain_url(const QString& path) const { return http_ + path; }
+  // The folder whose files are served.
+  QString root() const { return dir_ + "/root"; }
+  // The certificate the server presents.
+  QString certificate() const { return dir_ + "/cert.pem"; }
+
+  // Every request so far, as "https /path?query" or "http /path?query".
+  QStringList requests() const {
+    QFile file(log());
+    if (!file.open(QIODevice::ReadOnly))
+      return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  }
+  void clear_requests() const { QFile::remove(log()); }
+
+ private:
+  static QString script() { return QFileInfo(__FILE__).absolutePath() + "/https_server.py"; }
+  QString log() const { return dir_ + "/requests.log"; }
+
+  QString dir_;
+  QString https_;
+  QString http_;
+  QProcess server_;
+};
+
+}  // namespace testing_support
