@@ -54,6 +54,7 @@ class StringPool {
   // String `index` (below size()), cut to at most `limit` characters.
   std::string at(std::uint64_t index,
                  std::uint64_t limit = std::numeric_limits<std::uint64_t>::max()) const {
+    if (!data_) return {};
     const Bytes& d = *data_;
     std::uint64_t start = strings_start_ + u32_at(d, pos_ + 28 + 4 * index);
     std::string out;
@@ -218,15 +219,23 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
   }
 
   // A ZIP member name holds at most 65,535 bytes, so a longer path can name nothing.
+  // Each icon comes from a type chunk of its own, and real chunks outweigh their paths;
+  // a hostile table aiming thousands of tiny chunks at one long path would otherwise
+  // multiply that path far beyond the table's size, so the paths kept stop there.
   const std::uint64_t kLongestName = 65535;
+  std::uint64_t path_bytes = 0;
   for (const Candidate& c : candidates) {
     std::string path = c.pool.at(c.string, kLongestName + 1);
-    if (path.size() > kLongestName || path.size() < 4 || path.compare(path.size() - 4, 4, ".png") != 0) continue;
+    if (path.size() > kLongestName || path.size() < 4 ||
+        path.compare(path.size() - 4, 4, ".png") != 0)
+      continue;
+    if (path_bytes + path.size() > t.size()) break;
     std::optional<Bytes> png = reader.read(path);
     if (!png) continue;
     std::optional<std::pair<std::uint32_t, std::uint32_t>> size = png_size(*png);
     if (!size) continue;
-    icons.push_back({path, c.density, size->first, size->second});
+    path_bytes += path.size();
+    icons.push_back({std::move(path), c.density, size->first, size->second});
   }
   std::stable_sort(icons.begin(), icons.end(), [](const IconFile& a, const IconFile& b) {
     return std::uint64_t(a.width) * a.height > std::uint64_t(b.width) * b.height;

@@ -594,6 +594,26 @@ TEST(AppIcons, CandidatesKeepThePoolTheyWereFoundWith) {
   EXPECT_EQ(summary(icons_of(dir, apk)), (Summary{{"res/b.png", 160}}));
 }
 
+TEST(AppIcons, RepeatedPathsStayButStopAtTheTableSize) {
+  TempDir dir;
+  const std::string path = "res/" + std::string(2990, 'x') + ".png";
+  Table t;
+  t.values.utf8 = false;
+  t.values.strings = {std::u16string(path.begin(), path.end())};
+  t.types = {{.density = 160}, {.density = 240}};
+  Apk apk{manifest_bytes(plain_manifest(kIconId)), table_bytes(t), {{path, make_png(8, 8)}}};
+  EXPECT_EQ(summary(icons_of(dir, apk)), (Summary{{path, 160}, {path, 240}}));
+
+  // Hundreds of small chunks naming one long path: kept only up to the table's own size.
+  t.types.assign(500, {.density = 320});
+  apk.table = table_bytes(t);
+  std::vector<apk::IconFile> icons = icons_of(dir, apk);
+  ASSERT_FALSE(icons.empty());
+  EXPECT_LT(icons.size(), 500u);
+  EXPECT_LE(icons.size() * path.size(), apk.table.size());
+  EXPECT_GT((icons.size() + 1) * path.size(), apk.table.size());
+}
+
 TEST(AppIcons, DamagedHeadersAndCandidatesGiveNothing) {
   struct Case {
     const char* what;
