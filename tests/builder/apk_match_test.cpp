@@ -177,6 +177,18 @@ TEST(IdentifyApk, DamagedLibraryCountsAsAbsent) {
   EXPECT_EQ(outcome(apk, fixture_games()), kUnsupportedFixture);
 }
 
+TEST(IdentifyApk, AnotherVersionNamesTheFirstLibraryPresentEvenIfDamaged) {
+  // Naming the game only looks the entries up, so a damaged library earlier in the catalogue
+  // is named ahead of the readable one that made the APK a known game.
+  TempDir dir;
+  const fs::path apk = dir / "game.apk";
+  make_zip(apk, {{arm32("pinball"), stand_in("pinball")}, {arm32("rallydust"), "other build"}},
+           false);
+  damage_member(apk, arm32("pinball"));
+  EXPECT_EQ(outcome(apk, fixture_games()),
+            "This is Pinball Nights, but another version. Supported is version 2.0.3.");
+}
+
 TEST(IdentifyApk, SupportedListShowsTheFirstWordOfEachVersion) {
   TempDir dir;
   const fs::path apk = dir / "game.apk";

@@ -112,10 +112,11 @@ TEST(Mods, SortedByUtf16CodeUnits) {
   TempDir dir;
   write_text(dir / "mods/m/m.cpp",
              mod("zoom") + mod("Alpha") + mod("beta") + mod("Zeta") + mod("émigré") +
-                 mod("_under") + mod("10 FPS") + mod("2 FPS"));
+                 mod("_under") + mod("10 FPS") + mod("2 FPS") + mod("Ｗide") + mod("🎮 Pad"));
+  // A surrogate pair sorts before U+FF37, although its code point is higher.
   EXPECT_EQ(names(builder::load_mods(qpath(dir.path()), "alpha")),
             (std::vector<std::string>{"10 FPS", "2 FPS", "Alpha", "Zeta", "_under", "beta",
-                                      "zoom", "émigré"}));
+                                      "zoom", "émigré", "🎮 Pad", "Ｗide"}));
 }
 
 TEST(Mods, EarlierFolderAndCppFilesWinOnSharedNames) {
