@@ -80,6 +80,7 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
   const QString folder = database + ".d";
   QDir(folder).removeRecursively();
   if (unpack(cmake, database, folder) != 0) {
+    QDir(folder).removeRecursively();
     error = "Cannot read " + kListName + " " + QFileInfo(database).fileName();
     return false;
   }

@@ -21,6 +21,9 @@
 #include "support/https_peer.hpp"
 #include "support/test_support.hpp"
 
+// Readable strings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace {
 
 using testing_support::HttpsPeer;

@@ -10,6 +10,8 @@ closes. Files come from ROOT; every request is appended to LOG as "<scheme> <pat
   slow=N         N milliseconds of pause between pieces of 4 KiB
   stall=N        send N bytes, then send nothing until the client gives up
   truncate=N     announce the whole length, send N bytes, close
+A folder below ROOT that holds a file ".hangup" answers nothing: every request for a path
+in it gets the connection closed, as from a server that is down.
 Special paths:
   /redirect[/NAME]?to=URL   302 to URL
   /status/N          an empty answer with status N
@@ -43,6 +45,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         path = urllib.parse.unquote(url.path)
+        top = path.lstrip("/").split("/")[0]
+        if top and os.path.isfile(os.path.join(self.server.root, top, ".hangup")):
+            self.close_connection = True
+            return
         if path == "/redirect" or path.startswith("/redirect/"):
             self.send_response(302)
             self.send_header("Location", query["to"])

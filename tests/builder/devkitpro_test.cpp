@@ -1,0 +1,470 @@
+// devkitPro from a loopback package server: pacman databases and packages made with tar,
+// read back through the system's CMake.
+#include "builder/devkitpro.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "builder/paths.hpp"
+#include "support/https_peer.hpp"
+#include "support/test_support.hpp"
+
+// Readable strings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+using testing_support::HttpsPeer;
+
+const QStringList kNames = {
+    "devkita64-binutils", "devkita64-gcc", "devkita64-newlib", "libnx",
+    "switch-tools",       "switch-sdl2",   "switch-mesa",      "switch-libdrm_nouveau",
+};
+
+// One Qt application, one cache and one package server per process.
+struct World : ::testing::Environment {
+  void SetUp() override {
+    static int argc = 1;
+    static char arg0[] = "builder_devkitpro_test";
+    static char* argv[] = {arg0, nullptr};
+    app = std::make_unique<QCoreApplication>(argc, argv);
+    temp = std::make_unique<testing_support::TempDir>();
+    base = QString::fromStdString(temp->path().string());
+    builder::set_data_root(base + "/data");
+    peer = std::make_unique<HttpsPeer>(base + "/server");
+    qputenv("SKARNBOLT_DEVKITPRO_SERVER", peer->url("packages/").toUtf8());
+  }
+  void TearDown() override {
+    peer.reset();
+    temp.reset();
+    app.reset();
+  }
+  std::unique_ptr<QCoreApplication> app;
+  std::unique_ptr<testing_support::TempDir> temp;
+  std::unique_ptr<HttpsPeer> peer;
+  QString base;
+};
+World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
+
+HttpsPeer& peer() { return *g_world->peer; }
+QString cmake() { return QStandardPaths::findExecutable("cmake"); }
+QString root() { return builder::cache_dir() + "/tools/devkitpro"; }
+QString downloads() { return builder::cache_dir() + "/downloads"; }
+QString packages() { return peer().root() + "/packages"; }
+QString host_dir() { return packages() + "/windows/x86_64"; }
+
+QByteArray read_file(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void write_file(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes);
+}
+
+// Bytes that gzip cannot shrink, so that package sizes are what the test says.
+QByteArray noise(int size) {
+  QByteArray bytes(size, Qt::Uninitialized);
+  quint32 state = 2463534242u + quint32(size);
+  for (char& c : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    c = char(state);
+  }
+  return bytes;
+}
+
+std::string sh(const QString& text) { return testing_support::shell_quote(text.toStdString()); }
+
+void shell(const QString& command) {
+  std::string output;
+  ASSERT_EQ(testing_support::run(command.toStdString(), &output), 0) << output;
+}
+
+// One package as the server offers it.
+struct Entry {
+  QString name;
+  QString version = "1.0-1";
+  bool host = false;        // in the host database, else in the library database
+  bool with_sha = true;     // desc has a SHA256SUM
+  bool with_file = true;    // desc has a FILENAME
+  qint64 csize = -1;        // the listed size; -1: the real one
+  bool garbage = false;     // the package file is no archive
+  bool wrong_sha = false;   // the listed digest is not the file's
+  QString filename() const { return name + "-" + version + "-any.pkg.tar.gz"; }
+  QString folder() const { return host ? host_dir() : packages(); }
+};
+
+// The standard set: the compiler parts and tools in the host database, the rest in the other.
+std::vector<Entry> standard(const QString& version = "1.0-1") {
+  std::vector<Entry> entries;
+  for (const QString& name : kNames) {
+    Entry e;
+    e.name = name;
+    e.version = version;
+    e.host = name == "devkita64-binutils" || name == "devkita64-gcc" || name == "switch-tools";
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+Entry* find(std::vector<Entry>& entries, const QString& name) {
+  for (Entry& e : entries)
+    if (e.name == name)
+      return &e;
+  return nullptr;
+}
+
+// Makes every package and both databases on the server; returns the package sizes by name.
+QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
+  QDir(packages()).removeRecursively();
+  QDir().mkpath(host_dir());
+  const QString staging = g_world->base + "/staging";
+  QHash<QString, qint64> sizes;
+  for (const bool host : {true, false}) {
+    const QString db_dir = staging + (host ? "/host-db" : "/libs-db");
+    QDir(db_dir).removeRecursively();
+    QDir().mkpath(db_dir);
+    for (const Entry& e : entries) {
+      if (e.host != host)
+        continue;
+      const QString file = e.folder() + "/" + e.filename();
+      if (e.garbage) {
+        write_file(file, "not an archive at all");
+      } else {
+        const QString tree = staging + "/pkg-" + e.name;
+        QDir(tree).removeRecursively();
+        write_file(tree + "/opt/devkitpro/" + e.name + "/VERSION", e.version.toUtf8());
+        write_file(tree + "/opt/devkitpro/" + e.name + "/payload",
+                   noise(20000 + 1000 * int(sizes.size())));
+        write_file(tree + "/.PKGINFO", "pkgname = " + e.name.toUtf8());
+        shell("cd " + QString::fromStdString(sh(tree)) + " && tar czf " +
+              QString::fromStdString(sh(file)) + " .PKGINFO opt");
+      }
+      const QByteArray bytes = read_file(file);
+      sizes.insert(e.name, bytes.size());
+      QByteArray sha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+      if (e.wrong_sha)
+        sha = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
+      // Several depends lines, blank lines, a repeated field and unknown fields, as in the wild.
+      QByteArray desc = "%NAME%\n" + e.name.toUtf8() + "\n\n%VERSION%\n" + e.version.toUtf8() +
+                        "\n\n%DEPENDS%\nfirst-dependency\nsecond-dependency\n\n";
+      if (e.with_file)
+        desc += "%FILENAME%\n\n  " + e.filename().toUtf8() + "  \n\n";
+      desc += "%CSIZE%\n" +
+              QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
+      if (e.with_sha)
+        desc += "%SHA256SUM%\n" + sha + "\n\n";
+      if (e.with_file)
+        desc += "%FILENAME%\nshadowed-by-the-first.pkg.tar.gz\n\n";
+      desc += "%ARCH%\nany\n";
+      write_file(db_dir + "/" + e.name + "-" + e.version + "/desc", desc);
+      write_file(db_dir + "/" + e.name + "-" + e.version + "/files", "%FILES%\nopt/\n");
+    }
+    const QString db = host ? host_dir() + "/dkp-windows.db" : packages() + "/dkp-libs.db";
+    shell("cd " + QString::fromStdString(sh(db_dir)) + " && tar czf " +
+          QString::fromStdString(sh(db)) + " .");
+  }
+  peer().clear_requests();
+  return sizes;
+}
+
+QString joined(const std::vector<Entry>& entries) {
+  QStringList files;
+  for (const QString& name : kNames)
+    for (const Entry& e : entries)
+      if (e.name == name)
+        files << e.filename();
+  return files.join('\n');
+}
+
+// The package server's requests since the last publish, as paths below "packages/".
+QStringList fetched() {
+  QStringList paths;
+  for (const QString& line : peer().requests())
+    paths << line.section(' ', 1).mid(QString("/packages/").size());
+  return paths;
+}
+
+QStringList database_requests() { return {"windows/x86_64/dkp-windows.db", "dkp-libs.db"}; }
+
+// Nothing of a run is left in the download folder, and no staging folder.
+void expect_clean_downloads() {
+  const QStringList left = QDir(downloads()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+  EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+  EXPECT_FALSE(QFileInfo::exists(root() + ".tmp"));
+}
+
+struct Outcome {
+  QString result;
+  QString error;
+  QStringList log;
+  std::vector<std::pair<qint64, qint64>> progress;
+};
+
+Outcome fetch(const std::atomic<bool>* cancel = nullptr) {
+  Outcome run;
+  builder::FetchContext context;
+  context.cancel = cancel;
+  context.log = [&](const QString& line) { run.log << line; };
+  context.progress = [&](qint64 done, qint64 total) { run.progress.emplace_back(done, total); };
+  run.result = builder::fetch_devkitpro(cmake(), context, run.error);
+  return run;
+}
+
+// Installs the standard set and checks that it worked.
+void install(const std::vector<Entry>& entries) {
+  publish(entries);
+  QDir(root()).removeRecursively();
+  const Outcome run = fetch();
+  ASSERT_EQ(run.result, root()) << run.error.toStdString();
+}
+
+class Devkitpro : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(peer().ok()) << "the loopback HTTPS server did not start";
+    ASSERT_FALSE(cmake().isEmpty()) << "no cmake on PATH";
+    QFile::remove(packages() + "/.hangup");
+  }
+};
+
+TEST_F(Devkitpro, AvailableExactlyOnX8664) {
+  EXPECT_EQ(builder::devkitpro_available(), QSysInfo::currentCpuArchitecture() == "x86_64");
+}
+
+TEST_F(Devkitpro, FreshInstallTakesAllEightPackagesAndStampsLast) {
+  std::vector<Entry> entries = standard();
+  // Listed smaller than it is: its share of the progress stops at the listed size.
+  find(entries, kNames.last())->csize = 1000;
+  const QHash<QString, qint64> sizes = publish(entries);
+  QDir(root()).removeRecursively();
+  write_file(root() + ".tmp/opt/devkitpro/stale-leftover", "from a failed run");
+
+  const Outcome run = fetch();
+  ASSERT_EQ(run.result, root()) << run.error.toStdString();
+  for (const Entry& e : entries)
+    EXPECT_EQ(read_file(root() + "/" + e.name + "/VERSION"), e.version.toUtf8()) << e.name.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(root() + "/stale-leftover"));
+  EXPECT_FALSE(QFileInfo::exists(root() + "/opt"));
+  EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
+  expect_clean_downloads();
+
+  // Databases first, then the packages in order, each from its database's folder.
+  QStringList expected = database_requests();
+  for (const QString& name : kNames) {
+    const Entry* e = find(entries, name);
+    expected << (e->host ? "windows/x86_64/" : "") + e->filename();
+  }
+  EXPECT_EQ(fetched(), expected);
+  QStringList unpacked;
+  for (const QString& line : run.log)
+    if (line.startsWith("Unpacking "))
+      unpacked << line.mid(10);
+  QStringList files;
+  for (const QString& name : kNames)
+    files << find(entries, name)->filename();
+  EXPECT_EQ(unpacked, files);
+
+  // One continuous count against the listed sizes; the last package, listed too small,
+  // must not push it past the total.
+  qint64 total = 0;
+  for (const QString& name : kNames)
+    total += name == kNames.last() ? 1000 : sizes.value(name);
+  ASSERT_FALSE(run.progress.empty());
+  qint64 before = 0;
+  for (const auto& [done, all] : run.progress) {
+    EXPECT_EQ(all, total);
+    EXPECT_GE(done, before);
+    EXPECT_LE(done, total);
+    before = done;
+  }
+  EXPECT_EQ(run.progress.back().first, total);
+}
+
+TEST_F(Devkitpro, CurrentStampFetchesOnlyTheDatabases) {
+  const std::vector<Entry> entries = standard();
+  install(entries);
+  for (const QByteArray& stamp : {joined(entries).toUtf8(), "\n " + joined(entries).toUtf8() + "\n"}) {
+    write_file(root() + "/.skarnbolt-packages", stamp);
+    peer().clear_requests();
+    const Outcome run = fetch();
+    EXPECT_EQ(run.result, root()) << run.error.toStdString();
+    EXPECT_EQ(fetched(), database_requests());
+    EXPECT_TRUE(run.progress.empty());
+    expect_clean_downloads();
+  }
+}
+
+TEST_F(Devkitpro, ANewerFileNameRebuildsAllEight) {
+  std::vector<Entry> entries = standard();
+  install(entries);
+  write_file(root() + "/only-in-the-old-set", "old");
+  find(entries, "switch-sdl2")->version = "2.0-1";
+  publish(entries);
+  const Outcome run = fetch();
+  ASSERT_EQ(run.result, root()) << run.error.toStdString();
+  EXPECT_EQ(fetched().size(), 2 + kNames.size());
+  EXPECT_EQ(read_file(root() + "/switch-sdl2/VERSION"), "2.0-1");
+  EXPECT_FALSE(QFileInfo::exists(root() + "/only-in-the-old-set"));
+  EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
+  expect_clean_downloads();
+}
+
+TEST_F(Devkitpro, HostDatabaseWinsAndTheLibraryDatabaseFillsIn) {
+  std::vector<Entry> entries = standard();
+  // libnx in both: the host record is taken; switch-mesa only in the library database.
+  Entry shadow = *find(entries, "libnx");
+  shadow.host = true;
+  shadow.version = "9.9-1";
+  entries.push_back(shadow);
+  publish(entries);
+  QDir(root()).removeRecursively();
+  const Outcome run = fetch();
+  ASSERT_EQ(run.result, root()) << run.error.toStdString();
+  EXPECT_EQ(read_file(root() + "/libnx/VERSION"), "9.9-1");
+  EXPECT_EQ(read_file(root() + "/switch-mesa/VERSION"), "1.0-1");
+  EXPECT_TRUE(fetched().contains("windows/x86_64/" + shadow.filename()));
+  EXPECT_TRUE(fetched().contains(find(entries, "switch-mesa")->filename()));
+  EXPECT_TRUE(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages"))
+                  .split('\n')
+                  .contains(shadow.filename()));
+}
+
+TEST_F(Devkitpro, AMissingOrIncompletePackageFailsAndKeepsTheInstallation) {
+  const std::vector<Entry> good = standard();
+  install(good);
+  struct Case {
+    const char* label;
+    void (*change)(std::vector<Entry>&);
+  };
+  const Case cases[] = {
+      {"absent", [](std::vector<Entry>& e) { e.erase(e.begin() + 6); }},
+      {"desc without SHA256SUM", [](std::vector<Entry>& e) { e[6].with_sha = false; }},
+      {"desc without FILENAME", [](std::vector<Entry>& e) { e[6].with_file = false; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<Entry> entries = standard("2.0-1");
+    c.change(entries);
+    publish(entries);
+    const Outcome run = fetch();
+    EXPECT_EQ(run.result, QString());
+    EXPECT_EQ(run.error, "devkitPro's package lists have no switch-mesa.");
+    EXPECT_EQ(fetched(), database_requests());
+    EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+    expect_clean_downloads();
+  }
+}
+
+TEST_F(Devkitpro, PackageFaultsKeepTheOldInstallationAndItsStamp) {
+  const std::vector<Entry> good = standard();
+  install(good);
+  struct Case {
+    const char* label;
+    bool wrong_sha;
+    bool garbage;
+    QString message;
+  };
+  const Entry probe = standard("2.0-1")[4];
+  const Case cases[] = {
+      {"digest differs", true, false,
+       "The download of " + probe.filename() +
+           " is not the expected file (SHA-256 differs). Try again later."},
+      {"cannot be unpacked", false, true, "Cannot unpack " + probe.filename()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<Entry> entries = standard("2.0-1");
+    entries[4].wrong_sha = c.wrong_sha;
+    entries[4].garbage = c.garbage;
+    publish(entries);
+    const Outcome run = fetch();
+    EXPECT_EQ(run.result, QString());
+    EXPECT_EQ(run.error, c.message);
+    EXPECT_EQ(read_file(root() + "/switch-tools/VERSION"), "1.0-1");
+    EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+    EXPECT_FALSE(QFileInfo::exists(downloads() + "/" + probe.filename()));
+    EXPECT_FALSE(QFileInfo::exists(downloads() + "/" + probe.filename() + ".part"));
+  }
+}
+
+TEST_F(Devkitpro, UnreachableListsFallBackToAnInstalledSet) {
+  const std::vector<Entry> entries = standard();
+  struct Case {
+    const char* label;
+    bool installed;
+    bool down;  // else the lists are no tar archives
+    QString message;  // a message ending in ": " is a prefix
+  };
+  const Case cases[] = {
+      {"server down, installed", true, true, "Download of devkitPro's package list failed: "},
+      {"server down, nothing installed", false, true,
+       "Download of devkitPro's package list failed: "},
+      {"unreadable list, installed", true, false,
+       "Cannot read devkitPro's package list dkp-windows.db"},
+      {"unreadable list, nothing installed", false, false,
+       "Cannot read devkitPro's package list dkp-windows.db"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    QFile::remove(packages() + "/.hangup");
+    if (c.installed) {
+      install(entries);
+    } else {
+      publish(entries);
+      QDir(root()).removeRecursively();
+    }
+    if (c.down)
+      write_file(packages() + "/.hangup", "");
+    else
+      write_file(host_dir() + "/dkp-windows.db", "this is no tar archive");
+    const Outcome run = fetch();
+    const QString text = c.installed ? run.log.value(run.log.size() - 1) : run.error;
+    if (c.installed) {
+      EXPECT_EQ(run.result, root());
+      EXPECT_TRUE(text.endsWith("; using the devkitPro packages already downloaded"))
+          << text.toStdString();
+      EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
+    } else {
+      EXPECT_EQ(run.result, QString());
+      EXPECT_FALSE(QFileInfo::exists(root()));
+    }
+    if (c.message.endsWith(": ")) {
+      EXPECT_TRUE(text.startsWith(c.message)) << text.toStdString();
+    } else {
+      EXPECT_TRUE(text.startsWith(c.message)) << text.toStdString();
+      EXPECT_TRUE(c.installed || text == c.message) << text.toStdString();
+    }
+    expect_clean_downloads();
+  }
+  QFile::remove(packages() + "/.hangup");
+}
+
+TEST_F(Devkitpro, CancelDuringTheListsGivesNoFallback) {
+  const std::vector<Entry> entries = standard();
+  install(entries);
+  std::atomic<bool> cancel{true};
+  const Outcome run = fetch(&cancel);
+  EXPECT_EQ(run.result, QString());
+  EXPECT_EQ(run.error, "Cancelled");
+  EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
+  expect_clean_downloads();
+}
+
+}  // namespace
