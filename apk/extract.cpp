@@ -31,7 +31,8 @@ std::optional<std::filesystem::path> relative_target(const std::string& stored) 
   } catch (const std::exception&) {
     return std::nullopt;
   }
-  if (path.empty() || path.has_root_name() || path.has_root_directory() ||
+  // The normal form of a name that folds away to nothing is ".", the destination itself.
+  if (path.empty() || path == "." || path.has_root_name() || path.has_root_directory() ||
       *path.begin() == "..") {
     return std::nullopt;
   }

@@ -96,6 +96,8 @@ TEST_F(UnpackTest, RefusesNamesThatLeaveTheDestination) {
       "",           "../up.txt",     "a/../../up.txt", "..\\up.txt",      "..",
       "C:up.txt",   "c:/up.txt",     "z:\\up.txt",     absolute,          "\\" + absolute.substr(1),
       "//host/share/up.txt",         "\\\\host\\share\\up.txt",
+      // Names that fold away to the destination itself.
+      "a/..",       "./",            "a\\..",         "x/y/../../",
   };
   for (const std::string& name : names) {
     fs::remove_all(dir / "sandbox");
