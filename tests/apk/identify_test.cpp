@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "apk/identify.hpp"
@@ -58,6 +59,10 @@ std::string upper(std::string text) {
   return text;
 }
 
+// A result's three fields as one value, so a failure shows them all.
+using Fields = std::tuple<const apk::GameSpec*, bool, std::string>;
+Fields fields(const ApkIdentity& id) { return {id.spec, id.library_found, id.library_sha256}; }
+
 class Identify : public ::testing::Test {
  protected:
   ts::TempDir dir;
@@ -99,10 +104,7 @@ TEST_F(Identify, MatchesTheFirstRecordWithTheLibrarysHashStoredOrDeflated) {
         {"beta", "beta", hash_b},
         {"beta-again", "beta", hash_b},            // would match too, but comes later
     };
-    ApkIdentity id = apk::identify(reader, specs);
-    EXPECT_EQ(id.spec, &specs[1]);
-    EXPECT_TRUE(id.library_found);
-    EXPECT_EQ(id.library_sha256, hash_b);
+    EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(&specs[1], true, hash_b));
   }
 }
 
@@ -113,10 +115,7 @@ TEST_F(Identify, AnotherVersionIsFoundButNotMatched) {
       {"alpha", "alpha", python_sha256(lib_b)},
       {"beta", "beta", python_sha256(lib_b)},
   };
-  ApkIdentity id = apk::identify(reader, specs);
-  EXPECT_EQ(id.spec, nullptr);
-  EXPECT_TRUE(id.library_found);
-  EXPECT_EQ(id.library_sha256, python_sha256(lib_a));
+  EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(nullptr, true, python_sha256(lib_a)));
 }
 
 TEST_F(Identify, KeepsTheHashOfTheLastLibraryRead) {
@@ -125,10 +124,7 @@ TEST_F(Identify, KeepsTheHashOfTheLastLibraryRead) {
   const std::string wrong(64, '0');
   const std::vector<apk::GameSpec> specs = {
       {"alpha", "alpha", wrong}, {"beta", "beta", wrong}, {"gamma", "gamma", wrong}};
-  ApkIdentity id = apk::identify(reader, specs);
-  EXPECT_EQ(id.spec, nullptr);
-  EXPECT_TRUE(id.library_found);
-  EXPECT_EQ(id.library_sha256, python_sha256(lib_b));
+  EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(nullptr, true, python_sha256(lib_b)));
 }
 
 TEST_F(Identify, OtherAbiFoldersAreNeverConsulted) {
@@ -138,10 +134,7 @@ TEST_F(Identify, OtherAbiFoldersAreNeverConsulted) {
                 {"lib/x86/libalpha.so", lib_a},
                 {"lib/armeabi-v7a/libalpha.so.bak", lib_a}});
   const std::vector<apk::GameSpec> specs = {{"alpha", "alpha", python_sha256(lib_a)}};
-  ApkIdentity id = apk::identify(reader, specs);
-  EXPECT_EQ(id.spec, nullptr);
-  EXPECT_FALSE(id.library_found);
-  EXPECT_EQ(id.library_sha256, "");
+  EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(nullptr, false, ""));
   EXPECT_EQ(reader.error, "") << "an absent library is looked up, not read";
 }
 
@@ -152,10 +145,7 @@ TEST_F(Identify, EveryRecordNamingTheSameLibraryIsTriedOnItsOwn) {
       {"alpha-1.0", "alpha", python_sha256(lib_b)},
       {"alpha-2.0", "alpha", python_sha256(lib_a)},
   };
-  ApkIdentity id = apk::identify(reader, specs);
-  EXPECT_EQ(id.spec, &specs[1]);
-  EXPECT_TRUE(id.library_found);
-  EXPECT_EQ(id.library_sha256, python_sha256(lib_a));
+  EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(&specs[1], true, python_sha256(lib_a)));
 }
 
 TEST_F(Identify, AnUpperCaseCatalogueHashNeverMatches) {
@@ -164,10 +154,7 @@ TEST_F(Identify, AnUpperCaseCatalogueHashNeverMatches) {
   const std::string hash = python_sha256(lib_a);
   ASSERT_NE(upper(hash), hash);
   const std::vector<apk::GameSpec> specs = {{"alpha", "alpha", upper(hash)}};
-  ApkIdentity id = apk::identify(reader, specs);
-  EXPECT_EQ(id.spec, nullptr);
-  EXPECT_TRUE(id.library_found);
-  EXPECT_EQ(id.library_sha256, hash);
+  EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(nullptr, true, hash));
 }
 
 TEST_F(Identify, ADamagedLibraryCountsAsAbsent) {
@@ -187,30 +174,21 @@ TEST_F(Identify, ADamagedLibraryCountsAsAbsent) {
     apk::ZipReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.error;
     const std::vector<apk::GameSpec> specs = {{"alpha", "alpha", hash_a}};
-    ApkIdentity id = apk::identify(reader, specs);
-    EXPECT_EQ(id.spec, nullptr);
-    EXPECT_FALSE(id.library_found);
-    EXPECT_EQ(id.library_sha256, "");
+    EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(nullptr, false, ""));
     EXPECT_EQ(reader.error, "checksum mismatch in lib/armeabi-v7a/libalpha.so");
   }
   {
     apk::ZipReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.error;
     const std::vector<apk::GameSpec> specs = {{"alpha", "alpha", hash_a}, {"beta", "beta", hash_b}};
-    ApkIdentity id = apk::identify(reader, specs);
-    EXPECT_EQ(id.spec, &specs[1]);
-    EXPECT_TRUE(id.library_found);
-    EXPECT_EQ(id.library_sha256, hash_b);
+    EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(&specs[1], true, hash_b));
   }
 }
 
 TEST_F(Identify, AnEmptyCatalogueMatchesNothing) {
   apk::ZipReader reader;
   open(reader, {{"lib/armeabi-v7a/libalpha.so", lib_a}});
-  ApkIdentity id = apk::identify(reader, {});
-  EXPECT_EQ(id.spec, nullptr);
-  EXPECT_FALSE(id.library_found);
-  EXPECT_EQ(id.library_sha256, "");
+  EXPECT_EQ(fields(apk::identify(reader, {})), Fields(nullptr, false, ""));
   EXPECT_EQ(reader.error, "");
 }
 
