@@ -7,8 +7,10 @@
 
 namespace apk {
 
+// A streaming digest; one object per message.
 class Sha256 {
  public:
+  // Starts from the standard initial hash values.
   Sha256();
   // Adds bytes; calls may be split anywhere, and a count of 0 is fine.
   void update(const unsigned char* data, std::uint64_t size);
