@@ -424,6 +424,50 @@ with zipfile.ZipFile(out, 'w') as z:
   EXPECT_EQ(reader.read("third"), Bytes(70, '3'));
 }
 
+// Any one saturated classic field calls for the ZIP64 records; a locator that leads nowhere
+// is then an error rather than a reason to trust the other classic values.
+TEST_F(ZipReaderTest, EachSaturatedFieldCallsForTheZip64Records) {
+  python(zip, dir.path(), R"(
+zipfile.ZIP64_LIMIT = 0
+with zipfile.ZipFile(out, 'w') as z:
+    z.writestr('first', b'1' * 500, zipfile.ZIP_DEFLATED)
+    z.writestr('second', b'22')
+)");
+  const Bytes good = ts::read_bytes(zip);
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&, std::size_t)> saturate;
+  };
+  const std::vector<Case> cases = {
+      {"count",
+       [](Bytes& b, std::size_t end) {
+         set16(b, end + 8, 0xFFFF);
+         set16(b, end + 10, 0xFFFF);
+       }},
+      {"size", [](Bytes& b, std::size_t end) { set32(b, end + 12, 0xFFFFFFFF); }},
+      {"offset", [](Bytes& b, std::size_t end) { set32(b, end + 16, 0xFFFFFFFF); }},
+  };
+  for (const Case& c : cases) {
+    for (bool lost : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (lost ? ", locator leading nowhere" : ""));
+      Bytes bytes = good;
+      c.saturate(bytes, end_record(bytes));
+      if (lost) set64(bytes, last_signature(bytes, 0x07064B50) + 8, 3);
+      ts::write_bytes(zip, bytes);
+      apk::ZipReader reader;
+      if (lost) {
+        EXPECT_FALSE(reader.open(zip));
+        EXPECT_EQ(reader.error, "bad zip64 directory in " + zip.string());
+        continue;
+      }
+      ASSERT_TRUE(reader.open(zip)) << reader.error;
+      ASSERT_EQ(reader.entries.size(), 2u);
+      EXPECT_EQ(reader.read("first"), Bytes(500, '1'));
+      EXPECT_EQ(reader.read("second"), bytes_of("22"));
+    }
+  }
+}
+
 // The last name ends in what looks like a ZIP64 locator; with no ZIP64 marker in the end
 // record and no ZIP64 record where it points, the classic values hold.
 TEST_F(ZipReaderTest, NameShapedLikeALocatorIsNoZip64) {
