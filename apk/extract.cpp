@@ -255,10 +255,30 @@ std::optional<std::string> service_prefix(const std::vector<Item>& items) {
   return std::nullopt;
 }
 
+// Whether `path` is `folder` or lies somewhere below it, links resolved, so that removing
+// the folder would take it along.
+bool lies_within(const std::filesystem::path& path, const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (!std::filesystem::exists(folder, ec)) return false;
+  std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
+  if (ec) p = std::filesystem::absolute(path, ec).lexically_normal();
+  for (;;) {
+    std::error_code same_ec;
+    if (std::filesystem::equivalent(p, folder, same_ec)) return true;
+    if (!p.has_relative_path()) return false;
+    p = p.parent_path();
+  }
+}
+
 }  // namespace
 
 bool extract_assets_service(const std::filesystem::path& source,
                             const std::filesystem::path& dest, std::string& error) {
+  // `dest` is replaced as a whole; that must never destroy the user's own files.
+  if (lies_within(source, dest)) {
+    error = "source " + utf8_path(source) + " lies inside the destination " + utf8_path(dest);
+    return false;
+  }
   std::error_code ignored;
   std::filesystem::remove_all(dest, ignored);
 

@@ -29,7 +29,8 @@ bool write_file(const std::filesystem::path& path, const std::vector<unsigned ch
 bool extract(ZipReader& reader, const GameSpec& spec, const std::filesystem::path& dest,
              std::string& error, const ProgressCallback& progress);
 
-// Copies the extra service assets out of a folder or a ZIP archive into `dest`.
+// Replaces `dest` with the extra service assets of a folder or a ZIP archive; refuses,
+// removing nothing, when `dest` holds the source.
 bool extract_assets_service(const std::filesystem::path& source,
                             const std::filesystem::path& dest, std::string& error);
 

@@ -479,6 +479,45 @@ TEST(ExtractAssetsService, FailuresAndTheirMessages) {
   }
 }
 
+TEST(ExtractAssetsService, NeverRemovesAFolderHoldingTheSource) {
+  TempDir dir;
+  const fs::path outer = dir / "outer";
+  const fs::path svc = outer / "svc";
+  testing_support::write_text(svc / "images/android/a.png", "a");
+  const fs::path archive = python_zip(dir, "svc.zip", {{"images/android/z.png", bytes_of("z"), false}});
+  fs::rename(archive, outer / "svc.zip");
+  fs::create_directory_symlink(svc, dir / "link");
+  const std::map<std::string, Bytes> before = tree(dir.path());
+
+  struct Case {
+    fs::path source, dest;
+  };
+  const Case cases[] = {
+      {svc, svc},
+      {svc / "", svc},
+      {svc, outer},
+      {svc, dir.path()},
+      {svc / "images", outer / "../outer"},
+      {outer / "svc.zip", outer},
+      {dir / "link", outer},  // a link whose target lies inside
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source.string() + " into " + c.dest.string());
+    std::string error;
+    EXPECT_FALSE(apk::extract_assets_service(c.source, c.dest, error));
+    EXPECT_EQ(error, "source " + c.source.string() + " lies inside the destination " +
+                         c.dest.string());
+    EXPECT_EQ(tree(dir.path()), before);
+  }
+
+  // A folder whose name merely begins the source's path is replaced as usual.
+  testing_support::write_text(dir / "out/stale.txt", "from before");
+  std::string error;
+  ASSERT_TRUE(apk::extract_assets_service(svc, dir / "out", error)) << error;
+  EXPECT_EQ(tree(dir / "out"), (std::map<std::string, Bytes>{{"images/android/a.png", bytes_of("a")}}));
+  EXPECT_TRUE(fs::exists(svc / "images/android/a.png"));
+}
+
 // Makes `path` a regular file that cannot be opened for reading, if this system allows it.
 bool make_unreadable(const fs::path& path) {
   testing_support::write_text(path, "secret");
