@@ -8,6 +8,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <cstring>
+#include <vector>
 
 #include "builder/platform.hpp"
 
@@ -44,6 +48,30 @@ QString user_unpacked_root() {
 
 bool starts_with_folder(const QString& path, const QString& folder) {
   return path.startsWith(folder + "/", Qt::CaseInsensitive);
+}
+
+// Compared files are read in chunks of this size, at most one chunk of each at a time.
+constexpr qint64 kChunk = 1 << 20;
+
+// The top-level entries of the port's tree that builds need.
+const char* const kMirrored[] = {"CMakeLists.txt", "LICENSE", "cmake",   "games",
+                                 "mods",           "platform", "runtime", "tools"};
+
+// True when `target` holds exactly the bytes of `file`, whose size is `size`.
+bool same_content(const QString& file, qint64 size, const QString& target,
+                  std::vector<char>& a, std::vector<char>& b) {
+  if (QFileInfo(target).size() != size) return false;
+  QFile source(file), copy(target);
+  if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+      !copy.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    return false;
+  for (;;) {
+    const qint64 got_copy = copy.read(b.data(), kChunk);
+    const qint64 got_source = source.read(a.data(), kChunk);
+    if (got_copy < 0 || got_source < 0 || got_copy != got_source) return false;
+    if (std::memcmp(a.data(), b.data(), size_t(got_source)) != 0) return false;
+    if (got_source == 0 || source.atEnd()) return true;
+  }
 }
 
 }  // namespace
@@ -213,6 +241,56 @@ void use_portable_data() {
   }
 
   shorten_cache();
+}
+
+QString sync_sources(QString& error) {
+  const QString source = source_dir();
+  const QString mirror = cache_dir() + "/source";
+  QSet<QString> wanted;
+  std::vector<char> a(kChunk), b(kChunk);
+
+  auto mirror_file = [&](const QString& file, qint64 size) {
+    const QString rel = file.mid(source.size() + 1);
+    wanted.insert(rel);
+    const QString target = mirror + "/" + rel;
+    if (same_content(file, size, target, a, b)) return true;
+    QDir().mkpath(QFileInfo(target).path());
+    QFile::remove(target);
+    if (!QFile::copy(file, target)) return false;
+    // A read-only source must not leave a copy that the next update cannot replace.
+    QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOwner);
+    return true;
+  };
+
+  for (const char* name : kMirrored) {
+    const QString path = source + "/" + name;
+    const QFileInfo info(path);
+    bool ok = true;
+    if (info.isFile()) {
+      ok = mirror_file(path, info.size());
+    } else if (info.isDir()) {
+      QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+      while (ok && it.hasNext()) {
+        it.next();
+        ok = mirror_file(it.filePath(), it.fileInfo().size());
+      }
+    }
+    if (!ok) {
+      error = "Cannot copy the sources to " + QDir::toNativeSeparators(mirror);
+      return QString();
+    }
+  }
+
+  QDirIterator it(mirror, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  QStringList stale;
+  while (it.hasNext()) {
+    it.next();
+    if (!wanted.contains(it.filePath().mid(mirror.size() + 1))) stale << it.filePath();
+  }
+  for (const QString& file : stale) QFile::remove(file);
+  return mirror;
 }
 
 }  // namespace builder
