@@ -8,9 +8,12 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unordered_set>
 #include <vector>
 
 #include "builder/platform.hpp"
@@ -18,6 +21,8 @@
 namespace builder {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 QString g_data_root;
 QString g_cache_dir;
@@ -51,27 +56,57 @@ bool starts_with_folder(const QString& path, const QString& folder) {
 }
 
 // Compared files are read in chunks of this size, at most one chunk of each at a time.
-constexpr qint64 kChunk = 1 << 20;
+constexpr std::size_t kChunk = 1 << 20;
 
 // The top-level entries of the port's tree that builds need.
 const char* const kMirrored[] = {"CMakeLists.txt", "LICENSE", "cmake",   "games",
                                  "mods",           "platform", "runtime", "tools"};
 
-// True when `target` holds exactly the bytes of `file`, whose size is `size`.
-bool same_content(const QString& file, qint64 size, const QString& target,
-                  std::vector<char>& a, std::vector<char>& b) {
-  if (QFileInfo(target).size() != size) return false;
-  QFile source(file), copy(target);
-  if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-      !copy.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-    return false;
+// Mirroring works on standard paths: their directory walk knows entry types without asking the
+// file system again, which keeps an unchanged run at a few system calls per file.
+fs::path std_path(const QString& path) { return fs::path(path.toStdU16String()); }
+
+// True when `target` holds exactly the bytes of `file`. Sizes are compared through the chunk
+// lengths, so that an unchanged file costs two opens and no further path lookups.
+bool same_content(const fs::path& file, const fs::path& target, std::vector<char>& a,
+                  std::vector<char>& b) {
+  std::ifstream copy, source;
+  copy.rdbuf()->pubsetbuf(nullptr, 0);
+  source.rdbuf()->pubsetbuf(nullptr, 0);
+  copy.open(target, std::ios::binary);
+  if (!copy) return false;
+  source.open(file, std::ios::binary);
+  if (!source) return false;
+  const auto chunk = std::streamsize(kChunk);
   for (;;) {
-    const qint64 got_copy = copy.read(b.data(), kChunk);
-    const qint64 got_source = source.read(a.data(), kChunk);
-    if (got_copy < 0 || got_source < 0 || got_copy != got_source) return false;
-    if (std::memcmp(a.data(), b.data(), size_t(got_source)) != 0) return false;
-    if (got_source == 0 || source.atEnd()) return true;
+    copy.read(b.data(), chunk);
+    source.read(a.data(), chunk);
+    const std::streamsize n = source.gcount();
+    if (copy.gcount() != n || std::memcmp(a.data(), b.data(), std::size_t(n)) != 0) return false;
+    if (n < chunk) return !copy.bad() && !source.bad();  // both ended here
   }
+}
+
+// Copies `file` over `target` with the file's permissions plus the owner's write permission,
+// so that a read-only source does not leave a copy that the next update cannot replace.
+bool copy_over(const fs::path& file, const fs::path& target) {
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+  fs::remove(target, ec);
+  if (!fs::copy_file(file, target, ec)) {
+    fs::remove(target, ec);  // a partly written copy, as on a full disk
+    return false;
+  }
+  fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
+  return true;
+}
+
+// Where the paths below `root` start in the paths that a walk of `root` produces.
+std::size_t below(const fs::path& root) {
+  const auto& text = root.native();
+  const bool ends_in_separator =
+      !text.empty() && (text.back() == '/' || text.back() == fs::path::preferred_separator);
+  return text.size() + (ends_in_separator ? 0 : 1);
 }
 
 }  // namespace
@@ -244,53 +279,53 @@ void use_portable_data() {
 }
 
 QString sync_sources(QString& error) {
-  const QString source = source_dir();
-  const QString mirror = cache_dir() + "/source";
-  QSet<QString> wanted;
+  const fs::path source = std_path(source_dir());
+  const QString mirror_text = cache_dir() + "/source";
+  const fs::path mirror = std_path(mirror_text);
+  const std::size_t source_prefix = below(source), mirror_prefix = below(mirror);
+  std::unordered_set<fs::path::string_type> wanted;
   std::vector<char> a(kChunk), b(kChunk);
 
-  auto mirror_file = [&](const QString& file, qint64 size) {
-    const QString rel = file.mid(source.size() + 1);
-    wanted.insert(rel);
-    const QString target = mirror + "/" + rel;
-    if (same_content(file, size, target, a, b)) return true;
-    QDir().mkpath(QFileInfo(target).path());
-    QFile::remove(target);
-    if (!QFile::copy(file, target)) return false;
-    // A read-only source must not leave a copy that the next update cannot replace.
-    QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOwner);
-    return true;
+  auto mirror_file = [&](const fs::path& file) {
+    auto rel = file.native().substr(source_prefix);
+    const fs::path target = mirror / rel;
+    wanted.insert(std::move(rel));
+    return same_content(file, target, a, b) || copy_over(file, target);
   };
 
   for (const char* name : kMirrored) {
-    const QString path = source + "/" + name;
-    const QFileInfo info(path);
+    const fs::path path = source / name;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
     bool ok = true;
-    if (info.isFile()) {
-      ok = mirror_file(path, info.size());
-    } else if (info.isDir()) {
-      QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                      QDirIterator::Subdirectories);
-      while (ok && it.hasNext()) {
-        it.next();
-        ok = mirror_file(it.filePath(), it.fileInfo().size());
+    if (fs::is_regular_file(status)) {
+      ok = mirror_file(path);
+    } else if (fs::is_directory(status)) {
+      // Links to folders are not followed. A folder that cannot be read fails the run, since
+      // its files would otherwise count as stale.
+      fs::recursive_directory_iterator it(path, ec), end;
+      for (; !ec && ok && it != end; it.increment(ec)) {
+        std::error_code broken;  // a dangling link is no file and no failure
+        if (it->is_regular_file(broken)) ok = mirror_file(it->path());
       }
+      if (ec) ok = false;
     }
     if (!ok) {
-      error = "Cannot copy the sources to " + QDir::toNativeSeparators(mirror);
+      error = "Cannot copy the sources to " + QDir::toNativeSeparators(mirror_text);
       return QString();
     }
   }
 
-  QDirIterator it(mirror, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                  QDirIterator::Subdirectories);
-  QStringList stale;
-  while (it.hasNext()) {
-    it.next();
-    if (!wanted.contains(it.filePath().mid(mirror.size() + 1))) stale << it.filePath();
+  std::vector<fs::path> stale;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(mirror, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    std::error_code broken;
+    if (!it->is_directory(broken) && !wanted.count(it->path().native().substr(mirror_prefix)))
+      stale.push_back(it->path());
   }
-  for (const QString& file : stale) QFile::remove(file);
-  return mirror;
+  for (const fs::path& file : stale) fs::remove(file, ec);
+  return mirror_text;
 }
 
 }  // namespace builder
