@@ -15,7 +15,7 @@ namespace apk {
 // Progress of a long operation as (done, total); empty means no reports wanted.
 using ProgressCallback = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-// Writes every entry below `dest`, refusing names that would land outside it.
+// Writes every entry below `dest`, refusing names that would not land inside it.
 // Progress counts entries. False with `error` set on the first failure.
 bool unpack(ZipReader& reader, const std::filesystem::path& dest, std::string& error,
             const ProgressCallback& progress);
