@@ -1,13 +1,13 @@
 #include "apk/extract.hpp"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <fstream>
 #include <map>
 #include <set>
 
 #include "apk/android_res.hpp"
+#include "support/png.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -19,41 +19,10 @@ using testing_support::run_python;
 using testing_support::shell_quote;
 using testing_support::TempDir;
 using testing_support::write_bytes;
+using testing_support::make_png;
 using Bytes = std::vector<unsigned char>;
 
 Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// A minimal valid RGB PNG of the given size.
-Bytes make_png(std::uint32_t edge) {
-  auto be32 = [](Bytes& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
-  };
-  auto chunk = [&](Bytes& out, const char* type, const Bytes& data) {
-    be32(out, static_cast<std::uint32_t>(data.size()));
-    Bytes body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    out.insert(out.end(), body.begin(), body.end());
-    be32(out, static_cast<std::uint32_t>(::crc32(0, body.data(), static_cast<uInt>(body.size()))));
-  };
-  Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  Bytes ihdr;
-  be32(ihdr, edge);
-  be32(ihdr, edge);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  chunk(png, "IHDR", ihdr);
-  Bytes raw;
-  for (std::uint32_t y = 0; y < edge; ++y) {
-    raw.push_back(0);
-    for (std::uint32_t x = 0; x < edge * 3; ++x) raw.push_back(static_cast<unsigned char>(x ^ y));
-  }
-  uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
-  Bytes packed(packed_size);
-  compress(packed.data(), &packed_size, raw.data(), static_cast<uLong>(raw.size()));
-  packed.resize(packed_size);
-  chunk(png, "IDAT", packed);
-  chunk(png, "IEND", {});
-  return png;
-}
 
 // The files below a folder as relative '/'-separated names with their bytes.
 std::map<std::string, Bytes> tree(const fs::path& root) {
@@ -87,9 +56,9 @@ GameApk aapt_game(const TempDir& dir) {
                  {"sub/deeper/b.bin", testing_support::random_bytes(150000, 7)},
                  {"sub/c.txt", Bytes(70000, 'c')}};
   for (const auto& [name, data] : game.assets) write_bytes(dir / "assets" / name, data);
-  write_bytes(dir / "res/drawable/icon.png", make_png(40));
-  write_bytes(dir / "res/drawable-hdpi/icon.png", make_png(72));
-  write_bytes(dir / "res/drawable-xxhdpi/icon.png", make_png(144));
+  write_bytes(dir / "res/drawable/icon.png", make_png(40, 40));
+  write_bytes(dir / "res/drawable-hdpi/icon.png", make_png(72, 72));
+  write_bytes(dir / "res/drawable-xxhdpi/icon.png", make_png(144, 144));
   testing_support::write_text(
       dir / "AndroidManifest.xml",
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
