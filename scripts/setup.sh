@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 zip unzip zipalign aapt android-framework-res
   openssl imagemagick rsync curl tar
+  # The system trust store for the program's HTTPS downloads; a fresh machine may lack it.
+  ca-certificates
 )
 
 missing=()
