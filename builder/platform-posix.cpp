@@ -16,7 +16,7 @@ bool is_folder_link(const QString& path) {
 
 bool folder_link_target_exists(const QString& path) {
   struct stat st;
-  return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 bool make_folder_link(const QString& link, const QString& target) {

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QProcess>
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 namespace builder::platform {
@@ -33,11 +36,8 @@ bool folder_link_target_exists(const QString& path) {
   HANDLE handle = CreateFileW(wide(native), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool folder = GetFileInformationByHandle(handle, &info) &&
-                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   CloseHandle(handle);
-  return folder;
+  return true;
 }
 
 bool make_folder_link(const QString& link, const QString& target) {

@@ -9,7 +9,7 @@ namespace builder::platform {
 
 // True when `path` itself is a folder link (whether or not its target exists).
 bool is_folder_link(const QString& path);
-// True when the folder that the link `path` points to exists.
+// True when the target of the link `path` exists.
 bool folder_link_target_exists(const QString& path);
 // Runs the system's link command to make `link` point to the folder `target` and waits for it
 // without a time limit; false when the command could not be run or failed.

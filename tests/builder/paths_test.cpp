@@ -50,6 +50,8 @@ class Driver : public testing::Test {
     put("home_dir", builder::home_dir());
     put("unpacked_app_dir", builder::unpacked_app_dir());
     put("legacy_cache_dirs", builder::legacy_cache_dirs().join('|'));
+    put("source_dir", builder::source_dir());
+    put("sdl3_kit_dir", builder::sdl3_kit_dir());
     std::fflush(stdout);
   }
 };
@@ -97,7 +99,7 @@ Folders drive(const fs::path& program, const std::string& steps, const fs::path&
     const auto eq = line.find('=');
     folders[line.substr(2, eq - 2)] = line.substr(eq + 1);
   }
-  EXPECT_EQ(folders.size(), 7u) << output;
+  EXPECT_EQ(folders.size(), 9u) << output;
   return folders;
 }
 
@@ -376,6 +378,53 @@ TEST(ShortCache, DanglingLinksAreRemovedWhetherOrNotALinkIsNeeded) {
     EXPECT_TRUE(fs::is_symlink(links / "0badf00d"));
     EXPECT_TRUE(fs::is_directory(dir.path() / "alive"));
     EXPECT_EQ(read_text(links / "notes.txt"), "plain file");
+  }
+}
+
+TEST(ProgramFolder, SourcesAndSdl3KitAreFoundBesideTheProgramInOrder) {
+  TempDir dir;
+  auto source_tree = [](const fs::path& folder) {
+    write_text(folder / "CMakeLists.txt", "");
+    fs::create_directories(folder / "games");
+  };
+  auto sdl3_kit = [](const fs::path& folder) {
+    write_text(folder / "lib/cmake/SDL3/SDL3Config.cmake", "");
+  };
+  struct Case {
+    const char* what;
+    fs::path bin;
+    std::string source;  // empty: the compiled-in fallback
+    std::string sdl3;
+  };
+  const fs::path a = dir / "a", b = dir / "b", c = dir / "c", d = dir / "d";
+  // a: every candidate qualifies; b: only the bundle layout; c: only the installed layout, and
+  // an incomplete tree beside the program; d: nothing.
+  source_tree(a / "bin/source");
+  source_tree(a / "Resources/source");
+  sdl3_kit(a / "bin/sdl3");
+  sdl3_kit(a / "share/skarnbolt-builder/sdl3");
+  source_tree(b / "Resources/source");
+  source_tree(c / "share/skarnbolt-builder/source");
+  fs::create_directories(c / "bin/source/games");
+  sdl3_kit(c / "share/skarnbolt-builder/sdl3");
+  fs::create_directories(d / "bin");
+  const Case cases[] = {
+      {"all there", a / "bin", (a / "bin/source").string(), (a / "bin/sdl3").string()},
+      {"bundle", b / "bin", (b / "Resources/source").string(), ""},
+      {"installed", c / "bin", (c / "share/skarnbolt-builder/source").string(),
+       (c / "share/skarnbolt-builder/sdl3").string()},
+      {"none", d / "bin", "", ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const Folders f = drive(place_program(k.bin), "", dir / "user", {});
+    EXPECT_EQ(f.at("sdl3_kit_dir"), k.sdl3);
+    if (!k.source.empty()) {
+      EXPECT_EQ(f.at("source_dir"), k.source);
+    } else {
+      EXPECT_TRUE(fs::path(f.at("source_dir")).is_absolute()) << f.at("source_dir");
+      EXPECT_NE(f.at("source_dir").rfind(dir.path().string(), 0), 0u) << f.at("source_dir");
+    }
   }
 }
 
