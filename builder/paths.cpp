@@ -9,13 +9,13 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <unordered_set>
 #include <vector>
 
+#include "builder/apk_match.hpp"
 #include "builder/platform.hpp"
 
 namespace builder {
@@ -61,10 +61,6 @@ constexpr std::size_t kChunk = 1 << 20;
 // The top-level entries of the port's tree that builds need.
 const char* const kMirrored[] = {"CMakeLists.txt", "LICENSE", "cmake",   "games",
                                  "mods",           "platform", "runtime", "tools"};
-
-// Mirroring works on standard paths: their directory walk knows entry types without asking the
-// file system again, which keeps an unchanged run at a few system calls per file.
-fs::path std_path(const QString& path) { return fs::path(path.toStdU16String()); }
 
 // True when `target` holds exactly the bytes of `file`. Sizes are compared through the chunk
 // lengths, so that an unchanged file costs two opens and no further path lookups.
@@ -278,10 +274,12 @@ void use_portable_data() {
   shorten_cache();
 }
 
+// Mirroring works on standard paths: their directory walk knows entry types without asking the
+// file system again, which keeps an unchanged run at a few system calls per file.
 QString sync_sources(QString& error) {
-  const fs::path source = std_path(source_dir());
+  const fs::path source = to_path(source_dir());
   const QString mirror_text = cache_dir() + "/source";
-  const fs::path mirror = std_path(mirror_text);
+  const fs::path mirror = to_path(mirror_text);
   const std::size_t source_prefix = below(source), mirror_prefix = below(mirror);
   std::unordered_set<fs::path::string_type> wanted;
   std::vector<char> a(kChunk), b(kChunk);
