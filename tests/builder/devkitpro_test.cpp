@@ -197,7 +197,7 @@ QString joined(const std::vector<Entry>& entries) {
 QStringList fetched() {
   QStringList paths;
   for (const QString& line : peer().requests())
-    paths << line.section(' ', 1).mid(QString("/packages/").size());
+    paths << line.section(' ', 1, 1).mid(QString("/packages/").size());
   return paths;
 }
 

@@ -129,7 +129,7 @@ QString tools() { return builder::cache_dir() + "/tools"; }
 int requests_for(const QString& path) {
   int count = 0;
   for (const QString& line : peer().requests())
-    count += line.section(' ', 1).section('?', 0, 0) == "/" + path;
+    count += line.section(' ', 1, 1).section('?', 0, 0) == "/" + path;
   return count;
 }
 
@@ -283,6 +283,10 @@ TEST_F(Downloads, FollowsARedirectToHttps) {
       << error.toStdString();
   EXPECT_EQ(read_file(target), data);
   EXPECT_EQ(requests_for("moved.bin"), 1);
+  // Both hops name the program.
+  ASSERT_EQ(peer().requests().size(), 2);
+  for (const QString& line : peer().requests())
+    EXPECT_EQ(line.section(' ', 2), "skarnbolt-builder") << line.toStdString();
 }
 
 TEST_F(Downloads, FailuresLeaveNeitherTargetNorPartialFile) {

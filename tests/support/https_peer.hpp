@@ -64,7 +64,7 @@ class HttpsPeer {
   // The certificate the server presents.
   QString certificate() const { return dir_ + "/cert.pem"; }
 
-  // Every request so far, as "https /path?query" or "http /path?query".
+  // Every request so far, as "https /path?query agent" or "http /path?query agent".
   QStringList requests() const {
     QFile file(log());
     if (!file.open(QIODevice::ReadOnly))

@@ -4,7 +4,7 @@
 Usage: https_server.py CERT KEY ROOT LOG
 
 Prints "<https port> <http port>" on its first line, then serves until its standard input
-closes. Files come from ROOT; every request is appended to LOG as "<scheme> <path>". Query options:
+closes. Files come from ROOT; every request is appended to LOG as "<scheme> <path> <user agent>". Query options:
   nolength=1     no Content-Length, the body ends when the connection closes
   chunked=1      chunked transfer encoding
   slow=N         N milliseconds of pause between pieces of 4 KiB
@@ -38,7 +38,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def note(self):
         with self.server.log_lock, open(self.server.log_path, "a") as log:
-            log.write(self.server.scheme + " " + self.path + "\n")
+            agent = self.headers.get("User-Agent", "-").replace(" ", "_")
+            log.write(self.server.scheme + " " + self.path + " " + agent + "\n")
 
     def do_GET(self):
         self.note()
