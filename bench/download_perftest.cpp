@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSslConfiguration>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 
 #include "builder/downloads.hpp"
@@ -16,7 +16,8 @@
 namespace {
 
 // The test server beside the tests, found from this file's own place in the tree.
-const QString kServerScript = QFileInfo(__FILE__).absolutePath() + "/../tests/support/https_server.py";
+const QString kServerScript =
+    QFileInfo(__FILE__).absolutePath() + "/../tests/support/https_server.py";
 
 constexpr qint64 kBody = qint64(1) << 30;
 
@@ -24,7 +25,7 @@ constexpr qint64 kBody = qint64(1) << 30;
 struct Peer {
   // In memory where possible, so the disk's write-back does not drown the network path.
   QTemporaryDir dir{QDir("/dev/shm").exists() ? "/dev/shm/skarnbolt-bench-XXXXXX"
-                                               : QDir::tempPath() + "/skarnbolt-bench-XXXXXX"};
+                                              : QDir::tempPath() + "/skarnbolt-bench-XXXXXX"};
   QProcess server;
   QString url;
   QString sha256;
@@ -32,14 +33,14 @@ struct Peer {
 
   Peer() {
     const QString d = dir.path();
-    QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                  "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                                  d + "/key.pem", "-out", d + "/cert.pem", "-days", "2", "-subj",
-                                  "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    QProcess::execute("openssl",
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-keyout", d + "/key.pem", "-out", d + "/cert.pem", "-days", "2",
+                       "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
     QDir().mkpath(d + "/root");
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start("python3", {kServerScript, d + "/cert.pem", d + "/key.pem",
-                             d + "/root", d + "/requests.log"});
+    server.start("python3", {kServerScript, d + "/cert.pem", d + "/key.pem", d + "/root",
+                             d + "/requests.log"});
     if (!server.waitForStarted(10000) || !server.waitForReadyRead(10000))
       return;
     const QStringList ports = QString::fromLatin1(server.readLine()).trimmed().split(' ');
@@ -48,9 +49,12 @@ struct Peer {
     conf.addCaCertificates(d + "/cert.pem");
     QSslConfiguration::setDefaultConfiguration(conf);
     QProcess digest;
-    digest.start("python3", {"-c", "import hashlib,sys; h=hashlib.sha256(); p=bytes(range(256))*16384;"
-                                  "[h.update(p) for _ in range(" + QString::number(kBody >> 22) + ")];"
-                                  "print(h.hexdigest())"});
+    digest.start("python3", {"-c",
+                             "import hashlib,sys; h=hashlib.sha256(); p=bytes(range(256))*16384;"
+                             "[h.update(p) for _ in range(" +
+                                 QString::number(kBody >> 22) +
+                                 ")];"
+                                 "print(h.hexdigest())"});
     digest.waitForFinished(60000);
     sha256 = QString::fromLatin1(digest.readAllStandardOutput()).trimmed();
     ok = sha256.size() == 64;
@@ -97,8 +101,8 @@ double curl_seconds(const Peer& p, const QString& target) {
   QFile::remove(target);
   QElapsedTimer clock;
   clock.start();
-  const int code = QProcess::execute("curl", {"-s", "-o", target, "--cacert",
-                                              p.dir.path() + "/cert.pem", p.url});
+  const int code = QProcess::execute(
+      "curl", {"-s", "-o", target, "--cacert", p.dir.path() + "/cert.pem", p.url});
   const double seconds = clock.nsecsElapsed() / 1e9;
   QFile::remove(target);
   return code == 0 ? seconds : -1;

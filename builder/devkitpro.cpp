@@ -118,8 +118,9 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
       stamp = QString::fromUtf8(file.readAll());
   }
   if (!devkitpro_available()) {
-    error = "Nintendo Switch builds are not available on this computer (devkitPro has no tools "
-            "for it).";
+    error =
+        "Nintendo Switch builds are not available on this computer (devkitPro has no tools "
+        "for it).";
     return {};
   }
   const QString downloads = cache_dir() + "/downloads";
@@ -137,8 +138,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
   const bool ok =
       download_checked(host_base + "dkp-windows.db", {}, 30000, kListName, host_db, quiet,
                        failure) &&
-      download_checked(server() + "dkp-libs.db", {}, 250000, kListName, libs_db, quiet,
-                       failure) &&
+      download_checked(server() + "dkp-libs.db", {}, 250000, kListName, libs_db, quiet, failure) &&
       read_repository(cmake, host_db, host_base, host, failure) &&
       read_repository(cmake, libs_db, server(), libs, failure);
   QFile::remove(host_db);
@@ -161,8 +161,9 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
   QStringList names;
   qint64 total = 0;
   for (const QString& name : kPackages) {
-    const Package* found = host.contains(name) ? &host[name] : libs.contains(name) ? &libs[name]
-                                                                                  : nullptr;
+    const Package* found = host.contains(name)   ? &host[name]
+                           : libs.contains(name) ? &libs[name]
+                                                 : nullptr;
     if (!found) {
       error = "devkitPro's package lists have no " + name + ".";
       return {};

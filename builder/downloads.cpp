@@ -31,36 +31,33 @@ const QString kJdk =
     "https://github.com/adoptium/temurin21-binaries/releases/download/jdk-21.0.13%2B9/";
 const QString kAndroid = "https://dl.google.com/android/repository/";
 
-const Download kCMakeDl{
-    "CMake", kCMake + "cmake-4.5.0-windows-x86_64.zip",
-    "301b1728317ccd84e984b02e366a8293735bc5ac618757d3d8f58b578f062411", 48000000, "cmake"};
-const Download kNinjaDl{
-    "Ninja", kNinja + "ninja-win.zip",
-    "07fc8261b42b20e71d1720b39068c2e14ffcee6396b76fb7a795fb460b78dc65", 300000, "ninja"};
-const Download kLlvmMingwDl{
-    "LLVM MinGW",
-    "https://github.com/mstorsjo/llvm-mingw/releases/download/20261104/"
-    "llvm-mingw-20261104-ucrt-x86_64.zip",
-    "552191b5754c49a5a20723276a6fc56541ea1922c4c50b7b669022333fc1b40f", 180000000, "llvm-mingw"};
-const Download kNdkDl{
-    "Android NDK", kAndroid + "android-ndk-r30-windows.zip",
-    "b830098aaf18b67a42eb831c404e15e5f2990a474f054ac145b0bc957ac6d729", 727980788,
-    "android-ndk"};
-const Download kBuildToolsDl{
-    "Android build tools", kAndroid + "build-tools_r37_windows.zip",
-    "68075aa319ed8a01cf1a565ed1e61a3c1a801dd49191c35851248dc293c33b1a", 61077164,
-    "android-sdk/build-tools/37.0.0"};
-const Download kPlatformDl{
-    "Android platform", kAndroid + "platform-36_r02.zip",
-    "37607369a28c5b640b3a7998868d45898ebcb777565a0e85f9acf36f29631d2e", 65878410,
-    "android-sdk/platforms/android-36"};
-const Download kPlatformToolsDl{
-    "Android platform tools", kAndroid + "platform-tools_r37.0.1-win.zip",
-    "45f4d63113e895ebde0c90f194099a4676b6ac653bd28d54314a9e022bbc1a99", 8044989,
-    "android-sdk/platform-tools"};
-const Download kJdkDl{
-    "Java", kJdk + "OpenJDK21U-jdk_x64_windows_hotspot_21.0.13_9.zip",
-    "a4dbaa05fca4bd89d84584e58c459bd732efebb1722af80ab13c6516832004f9", 205000000, "jdk"};
+const Download kCMakeDl{"CMake", kCMake + "cmake-4.5.0-windows-x86_64.zip",
+                        "301b1728317ccd84e984b02e366a8293735bc5ac618757d3d8f58b578f062411",
+                        48000000, "cmake"};
+const Download kNinjaDl{"Ninja", kNinja + "ninja-win.zip",
+                        "07fc8261b42b20e71d1720b39068c2e14ffcee6396b76fb7a795fb460b78dc65", 300000,
+                        "ninja"};
+const Download kLlvmMingwDl{"LLVM MinGW",
+                            "https://github.com/mstorsjo/llvm-mingw/releases/download/20261104/"
+                            "llvm-mingw-20261104-ucrt-x86_64.zip",
+                            "552191b5754c49a5a20723276a6fc56541ea1922c4c50b7b669022333fc1b40f",
+                            180000000, "llvm-mingw"};
+const Download kNdkDl{"Android NDK", kAndroid + "android-ndk-r30-windows.zip",
+                      "b830098aaf18b67a42eb831c404e15e5f2990a474f054ac145b0bc957ac6d729", 727980788,
+                      "android-ndk"};
+const Download kBuildToolsDl{"Android build tools", kAndroid + "build-tools_r37_windows.zip",
+                             "68075aa319ed8a01cf1a565ed1e61a3c1a801dd49191c35851248dc293c33b1a",
+                             61077164, "android-sdk/build-tools/37.0.0"};
+const Download kPlatformDl{"Android platform", kAndroid + "platform-36_r02.zip",
+                           "37607369a28c5b640b3a7998868d45898ebcb777565a0e85f9acf36f29631d2e",
+                           65878410, "android-sdk/platforms/android-36"};
+const Download kPlatformToolsDl{"Android platform tools",
+                                kAndroid + "platform-tools_r37.0.1-win.zip",
+                                "45f4d63113e895ebde0c90f194099a4676b6ac653bd28d54314a9e022bbc1a99",
+                                8044989, "android-sdk/platform-tools"};
+const Download kJdkDl{"Java", kJdk + "OpenJDK21U-jdk_x64_windows_hotspot_21.0.13_9.zip",
+                      "a4dbaa05fca4bd89d84584e58c459bd732efebb1722af80ab13c6516832004f9", 205000000,
+                      "jdk"};
 
 // How much of the body Qt may hold before we have written it: the bound on memory.
 constexpr qint64 kPiece = 1 << 21;
@@ -111,7 +108,8 @@ bool unpack_tar(const QString& archive, const QString& folder, const Download& d
     tar.waitForFinished(-1);
   if (started && tar.exitStatus() == QProcess::NormalExit && tar.exitCode() == 0)
     return true;
-  error = "Cannot unpack " + download.name + ": " + QString::fromLocal8Bit(tar.readAllStandardError());
+  error =
+      "Cannot unpack " + download.name + ": " + QString::fromLocal8Bit(tar.readAllStandardError());
   return false;
 }
 
@@ -140,9 +138,8 @@ QString cached(const Download& download) {
   return dest_dir(download);
 }
 
-bool download_checked(const QString& url, const QString& sha256, qint64 size,
-                      const QString& name, const QString& target, const FetchContext& context,
-                      QString& error) {
+bool download_checked(const QString& url, const QString& sha256, qint64 size, const QString& name,
+                      const QString& target, const FetchContext& context, QString& error) {
   if (context.log)
     context.log("Downloading " + url);
   const QString part = target + ".part";
@@ -241,8 +238,8 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size,
   }
   if (!sha256.isEmpty() && QString::fromStdString(hash.hex()) != sha256) {
     QFile::remove(part);
-    error = "The download of " + name +
-            " is not the expected file (SHA-256 differs). Try again later.";
+    error =
+        "The download of " + name + " is not the expected file (SHA-256 differs). Try again later.";
     return false;
   }
   QFile::remove(target);
@@ -278,9 +275,8 @@ QString fetch(const Download& download, const FetchContext& context, QString& er
     return {};
 
   QDir().mkpath(QFileInfo(folder).path());
-  const QStringList entries =
-      QDir(unpacked).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                               QDir::Unsorted);
+  const QStringList entries = QDir(unpacked).entryList(
+      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
   QString source = unpacked;
   if (entries.size() == 1 && QFileInfo(unpacked + "/" + entries.first()).isDir())
     source = unpacked + "/" + entries.first();

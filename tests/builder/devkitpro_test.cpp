@@ -21,7 +21,9 @@
 #include "support/test_support.hpp"
 
 // Readable strings in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -57,12 +59,24 @@ struct World : ::testing::Environment {
 };
 World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
 
-HttpsPeer& peer() { return *g_world->peer; }
-QString cmake() { return QStandardPaths::findExecutable("cmake"); }
-QString root() { return builder::cache_dir() + "/tools/devkitpro"; }
-QString downloads() { return builder::cache_dir() + "/downloads"; }
-QString packages() { return peer().root() + "/packages"; }
-QString host_dir() { return packages() + "/windows/x86_64"; }
+HttpsPeer& peer() {
+  return *g_world->peer;
+}
+QString cmake() {
+  return QStandardPaths::findExecutable("cmake");
+}
+QString root() {
+  return builder::cache_dir() + "/tools/devkitpro";
+}
+QString downloads() {
+  return builder::cache_dir() + "/downloads";
+}
+QString packages() {
+  return peer().root() + "/packages";
+}
+QString host_dir() {
+  return packages() + "/windows/x86_64";
+}
 
 QByteArray read_file(const QString& path) {
   QFile file(path);
@@ -89,7 +103,9 @@ QByteArray noise(int size) {
   return bytes;
 }
 
-std::string sh(const QString& text) { return testing_support::shell_quote(text.toStdString()); }
+std::string sh(const QString& text) {
+  return testing_support::shell_quote(text.toStdString());
+}
 
 void shell(const QString& command) {
   std::string output;
@@ -100,12 +116,12 @@ void shell(const QString& command) {
 struct Entry {
   QString name;
   QString version = "1.0-1";
-  bool host = false;        // in the host database, else in the library database
-  bool with_sha = true;     // desc has a SHA256SUM
-  bool with_file = true;    // desc has a FILENAME
-  qint64 csize = -1;        // the listed size; -1: the real one
-  bool garbage = false;     // the package file is no archive
-  bool wrong_sha = false;   // the listed digest is not the file's
+  bool host = false;       // in the host database, else in the library database
+  bool with_sha = true;    // desc has a SHA256SUM
+  bool with_file = true;   // desc has a FILENAME
+  qint64 csize = -1;       // the listed size; -1: the real one
+  bool garbage = false;    // the package file is no archive
+  bool wrong_sha = false;  // the listed digest is not the file's
   QString filename() const { return name + "-" + version + "-any.pkg.tar.gz"; }
   QString folder() const { return host ? host_dir() : packages(); }
 };
@@ -166,8 +182,8 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
                         "\n\n%DEPENDS%\nfirst-dependency\nsecond-dependency\n\n";
       if (e.with_file)
         desc += "%FILENAME%\n\n  " + e.filename().toUtf8() + "  \n\n";
-      desc += "%CSIZE%\n" +
-              QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
+      desc +=
+          "%CSIZE%\n" + QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
       if (e.with_sha)
         desc += "%SHA256SUM%\n" + sha + "\n\n";
       if (e.with_file)
@@ -201,7 +217,9 @@ QStringList fetched() {
   return paths;
 }
 
-QStringList database_requests() { return {"windows/x86_64/dkp-windows.db", "dkp-libs.db"}; }
+QStringList database_requests() {
+  return {"windows/x86_64/dkp-windows.db", "dkp-libs.db"};
+}
 
 // Nothing of a run is left in the download folder, and no staging folder.
 void expect_clean_downloads() {
@@ -221,8 +239,12 @@ Outcome fetch(const std::atomic<bool>* cancel = nullptr) {
   Outcome run;
   builder::FetchContext context;
   context.cancel = cancel;
-  context.log = [&](const QString& line) { run.log << line; };
-  context.progress = [&](qint64 done, qint64 total) { run.progress.emplace_back(done, total); };
+  context.log = [&](const QString& line) {
+    run.log << line;
+  };
+  context.progress = [&](qint64 done, qint64 total) {
+    run.progress.emplace_back(done, total);
+  };
   run.result = builder::fetch_devkitpro(cmake(), context, run.error);
   return run;
 }
@@ -259,7 +281,8 @@ TEST_F(Devkitpro, FreshInstallTakesAllEightPackagesAndStampsLast) {
   const Outcome run = fetch();
   ASSERT_EQ(run.result, root()) << run.error.toStdString();
   for (const Entry& e : entries)
-    EXPECT_EQ(read_file(root() + "/" + e.name + "/VERSION"), e.version.toUtf8()) << e.name.toStdString();
+    EXPECT_EQ(read_file(root() + "/" + e.name + "/VERSION"), e.version.toUtf8())
+        << e.name.toStdString();
   EXPECT_FALSE(QFileInfo::exists(root() + "/stale-leftover"));
   EXPECT_FALSE(QFileInfo::exists(root() + "/opt"));
   EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
@@ -277,15 +300,13 @@ TEST_F(Devkitpro, FreshInstallTakesAllEightPackagesAndStampsLast) {
     if (line.startsWith("Unpacking "))
       unpacked << line.mid(10);
   QStringList files;
-  for (const QString& name : kNames)
-    files << find(entries, name)->filename();
+  for (const QString& name : kNames) files << find(entries, name)->filename();
   EXPECT_EQ(unpacked, files);
 
   // One continuous count against the listed sizes; the last package, listed too small,
   // must not push it past the total.
   qint64 total = 0;
-  for (const QString& name : kNames)
-    total += name == kNames.last() ? 1000 : sizes.value(name);
+  for (const QString& name : kNames) total += name == kNames.last() ? 1000 : sizes.value(name);
   ASSERT_FALSE(run.progress.empty());
   qint64 before = 0;
   for (const auto& [done, all] : run.progress) {
@@ -300,7 +321,8 @@ TEST_F(Devkitpro, FreshInstallTakesAllEightPackagesAndStampsLast) {
 TEST_F(Devkitpro, CurrentStampFetchesOnlyTheDatabases) {
   const std::vector<Entry> entries = standard();
   install(entries);
-  for (const QByteArray& stamp : {joined(entries).toUtf8(), "\n " + joined(entries).toUtf8() + "\n"}) {
+  for (const QByteArray& stamp :
+       {joined(entries).toUtf8(), "\n " + joined(entries).toUtf8() + "\n"}) {
     write_file(root() + "/.skarnbolt-packages", stamp);
     peer().clear_requests();
     const Outcome run = fetch();
@@ -354,9 +376,18 @@ TEST_F(Devkitpro, AMissingOrIncompletePackageFailsAndKeepsTheInstallation) {
     void (*change)(std::vector<Entry>&);
   };
   const Case cases[] = {
-      {"absent", [](std::vector<Entry>& e) { e.erase(e.begin() + 6); }},
-      {"desc without SHA256SUM", [](std::vector<Entry>& e) { e[6].with_sha = false; }},
-      {"desc without FILENAME", [](std::vector<Entry>& e) { e[6].with_file = false; }},
+      {"absent",
+       [](std::vector<Entry>& e) {
+         e.erase(e.begin() + 6);
+       }},
+      {"desc without SHA256SUM",
+       [](std::vector<Entry>& e) {
+         e[6].with_sha = false;
+       }},
+      {"desc without FILENAME",
+       [](std::vector<Entry>& e) {
+         e[6].with_file = false;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -409,7 +440,7 @@ TEST_F(Devkitpro, UnreachableListsFallBackToAnInstalledSet) {
   struct Case {
     const char* label;
     bool installed;
-    bool down;  // else the lists are no tar archives
+    bool down;        // else the lists are no tar archives
     QString message;  // a message ending in ": " is a prefix
   };
   const Case cases[] = {

@@ -22,7 +22,9 @@
 #include "support/test_support.hpp"
 
 // Readable strings in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -56,7 +58,9 @@ struct World : ::testing::Environment {
 };
 World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
 
-HttpsPeer& peer() { return *g_world->peer; }
+HttpsPeer& peer() {
+  return *g_world->peer;
+}
 
 QByteArray body(int size, int seed) {
   QByteArray bytes(size, Qt::Uninitialized);
@@ -100,7 +104,9 @@ QString scratch(const QString& name) {
   return path;
 }
 
-std::string sh(const QString& text) { return testing_support::shell_quote(text.toStdString()); }
+std::string sh(const QString& text) {
+  return testing_support::shell_quote(text.toStdString());
+}
 
 // Packs the files (name, content) of a fresh folder with `command`, run inside that folder
 // with "%1" standing for the archive path; puts the archive on the server as `name`.
@@ -123,8 +129,12 @@ QString serve_packed(const QString& name, const QList<QPair<QString, QByteArray>
   return sha256(read_file(archive));
 }
 
-QString downloads() { return builder::cache_dir() + "/downloads"; }
-QString tools() { return builder::cache_dir() + "/tools"; }
+QString downloads() {
+  return builder::cache_dir() + "/downloads";
+}
+QString tools() {
+  return builder::cache_dir() + "/tools";
+}
 
 int requests_for(const QString& path) {
   int count = 0;
@@ -163,8 +173,8 @@ TEST_F(Downloads, TableHasTheEightPinnedRows) {
       {6, "Android platform", "/android/repository/platform-36_r02.zip", 65878410,
        "37607369a28c5b640b3a7998868d45898ebcb777565a0e85f9acf36f29631d2e",
        "android-sdk/platforms/android-36"},
-      {7, "Android platform tools", "/android/repository/platform-tools_r37.0.1-win.zip",
-       8044989, "45f4d63113e895ebde0c90f194099a4676b6ac653bd28d54314a9e022bbc1a99",
+      {7, "Android platform tools", "/android/repository/platform-tools_r37.0.1-win.zip", 8044989,
+       "45f4d63113e895ebde0c90f194099a4676b6ac653bd28d54314a9e022bbc1a99",
        "android-sdk/platform-tools"},
       {8, "Java",
        "/adoptium/temurin21-binaries/releases/download/jdk-21.0.13%2B9/"
@@ -240,12 +250,16 @@ TEST_F(Downloads, StreamsIntoTheTargetWithProgress) {
     std::vector<std::pair<qint64, qint64>> calls;
     QStringList log;
     builder::FetchContext context;
-    context.progress = [&](qint64 done, qint64 total) { calls.emplace_back(done, total); };
-    context.log = [&](const QString& line) { log << line; };
+    context.progress = [&](qint64 done, qint64 total) {
+      calls.emplace_back(done, total);
+    };
+    context.log = [&](const QString& line) {
+      log << line;
+    };
     QString error;
     const QString url = peer().url("stream.bin") + c.query;
-    ASSERT_TRUE(builder::download_checked(url, digest, c.fallback, "Stream", target, context,
-                                          error))
+    ASSERT_TRUE(
+        builder::download_checked(url, digest, c.fallback, "Stream", target, context, error))
         << error.toStdString();
     EXPECT_EQ(read_file(target), data);
     EXPECT_FALSE(QFile::exists(target + ".part"));
@@ -351,8 +365,8 @@ TEST_F(Downloads, CancelEndsTheTransferWhileDataFlowsAndWhileTheServerIsSilent) 
     };
     const QString target = scratch("cancel-mid") + "/cancel.bin";
     QString error;
-    EXPECT_FALSE(builder::download_checked(peer().url("cancel.bin?slow=20"), digest, 1,
-                                           "Cancel", target, context, error));
+    EXPECT_FALSE(builder::download_checked(peer().url("cancel.bin?slow=20"), digest, 1, "Cancel",
+                                           target, context, error));
     EXPECT_EQ(error, "Cancelled");
     EXPECT_LT(seen, 400000);
     EXPECT_FALSE(QFile::exists(target));
@@ -371,8 +385,8 @@ TEST_F(Downloads, CancelEndsTheTransferWhileDataFlowsAndWhileTheServerIsSilent) 
     QElapsedTimer clock;
     clock.start();
     QString error;
-    EXPECT_FALSE(builder::download_checked(peer().url("cancel.bin?stall=4096"), digest, 1,
-                                           "Cancel", target, context, error));
+    EXPECT_FALSE(builder::download_checked(peer().url("cancel.bin?stall=4096"), digest, 1, "Cancel",
+                                           target, context, error));
     gui.join();
     EXPECT_EQ(error, "Cancelled");
     EXPECT_LT(clock.elapsed(), kStallMs) << "ended by the stall limit, not by the cancel";
@@ -389,9 +403,10 @@ TEST_F(Downloads, WriteFailuresAreReported) {
     const QString target = dir + "/full.bin";
     ASSERT_TRUE(QFile::link("/dev/full", target + ".part"));
     QString error;
-    EXPECT_FALSE(builder::download_checked(peer().url("write.bin"), digest, 1, "Write", target,
-                                           {}, error));
-    EXPECT_EQ(error, "Cannot write " + QDir::toNativeSeparators(target + ".part") + " (disk full?)");
+    EXPECT_FALSE(
+        builder::download_checked(peer().url("write.bin"), digest, 1, "Write", target, {}, error));
+    EXPECT_EQ(error,
+              "Cannot write " + QDir::toNativeSeparators(target + ".part") + " (disk full?)");
     EXPECT_FALSE(QFileInfo(target + ".part").exists() || QFileInfo(target + ".part").isSymLink());
     EXPECT_FALSE(QFile::exists(target));
   }
@@ -399,8 +414,8 @@ TEST_F(Downloads, WriteFailuresAreReported) {
     SCOPED_TRACE("no folder for the partial file");
     const QString target = dir + "/missing/x.bin";
     QString error;
-    EXPECT_FALSE(builder::download_checked(peer().url("write.bin"), digest, 1, "Write", target,
-                                           {}, error));
+    EXPECT_FALSE(
+        builder::download_checked(peer().url("write.bin"), digest, 1, "Write", target, {}, error));
     EXPECT_EQ(error, "Cannot write " + QDir::toNativeSeparators(target + ".part"));
   }
   {
@@ -408,8 +423,8 @@ TEST_F(Downloads, WriteFailuresAreReported) {
     const QString target = dir + "/taken.bin";
     write_file(target + "/inside", "x");
     QString error;
-    EXPECT_FALSE(builder::download_checked(peer().url("write.bin"), digest, 1, "Write", target,
-                                           {}, error));
+    EXPECT_FALSE(
+        builder::download_checked(peer().url("write.bin"), digest, 1, "Write", target, {}, error));
     EXPECT_EQ(error, "Cannot write " + QDir::toNativeSeparators(target));
     EXPECT_FALSE(QFile::exists(target + ".part"));
   }
@@ -427,26 +442,43 @@ TEST_F(Downloads, FetchUnpacksAndStamps) {
     QStringList expected;  // files below the tool folder
   };
   const Case cases[] = {
-      {"one top folder", "top.zip",
-       {{"top-1.0/", {}}, {"top-1.0/bin/tool", tool}, {"top-1.0/.hidden", "h"}}, zip,
-       "top", {"bin/tool", ".hidden"}},
-      {"loose files", "loose.zip", {{"tool.exe", tool}, {"doc/readme.txt", "r"}}, zip, "loose",
+      {"one top folder",
+       "top.zip",
+       {{"top-1.0/", {}}, {"top-1.0/bin/tool", tool}, {"top-1.0/.hidden", "h"}},
+       zip,
+       "top",
+       {"bin/tool", ".hidden"}},
+      {"loose files",
+       "loose.zip",
+       {{"tool.exe", tool}, {"doc/readme.txt", "r"}},
+       zip,
+       "loose",
        {"tool.exe", "doc/readme.txt"}},
       {"a single file", "single.zip", {{"ninja.exe", tool}}, zip, "single", {"ninja.exe"}},
-      {"folder with slashes", "deep.zip", {{"platform-tools/adb", tool}}, zip,
-       "sdk-root/platforms/deep", {"adb"}},
-      {"tar archive", "tool.tar.gz", {{"jdk-21/bin/java", tool}}, "tar czf %1 jdk-21", "tarred",
+      {"folder with slashes",
+       "deep.zip",
+       {{"platform-tools/adb", tool}},
+       zip,
+       "sdk-root/platforms/deep",
+       {"adb"}},
+      {"tar archive",
+       "tool.tar.gz",
+       {{"jdk-21/bin/java", tool}},
+       "tar czf %1 jdk-21",
+       "tarred",
        {"bin/java"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     const QString digest = serve_packed(c.archive, c.files, c.command);
-    const builder::Download row{QString("Tool ") + c.label, peer().url(c.archive), digest,
-                                70000, c.folder};
+    const builder::Download row{QString("Tool ") + c.label, peer().url(c.archive), digest, 70000,
+                                c.folder};
     peer().clear_requests();
     QStringList log;
     builder::FetchContext context;
-    context.log = [&](const QString& line) { log << line; };
+    context.log = [&](const QString& line) {
+      log << line;
+    };
     QString error;
     const QString folder = builder::fetch(row, context, error);
     ASSERT_EQ(folder, tools() + "/" + c.folder) << error.toStdString();
