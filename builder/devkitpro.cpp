@@ -75,6 +75,13 @@ QHash<QString, QString> read_desc(const QByteArray& text) {
   return fields;
 }
 
+// A file name that stays inside the download folder. The lists carry no digest, so a name
+// with a path in it is no usable record.
+bool plain_name(const QString& name) {
+  return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
+         !name.contains('\\') && !name.contains(':');
+}
+
 bool read_repository(const QString& cmake, const QString& database, const QString& base,
                      QHash<QString, Package>& packages, QString& error) {
   const QString folder = database + ".d";
@@ -93,7 +100,7 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
     Package package;
     package.filename = fields.value("FILENAME");
     package.sha256 = fields.value("SHA256SUM");
-    if (package.filename.isEmpty() || package.sha256.isEmpty())
+    if (!plain_name(package.filename) || package.sha256.isEmpty())
       continue;
     package.url = base + package.filename;
     package.size = fields.value("CSIZE").toLongLong();

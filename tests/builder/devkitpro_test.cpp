@@ -122,7 +122,10 @@ struct Entry {
   qint64 csize = -1;       // the listed size; -1: the real one
   bool garbage = false;    // the package file is no archive
   bool wrong_sha = false;  // the listed digest is not the file's
-  QString filename() const { return name + "-" + version + "-any.pkg.tar.gz"; }
+  QString listed;          // the FILENAME given; empty: the usual one
+  QString filename() const {
+    return listed.isEmpty() ? name + "-" + version + "-any.pkg.tar.gz" : listed;
+  }
   QString folder() const { return host ? host_dir() : packages(); }
 };
 
@@ -376,18 +379,11 @@ TEST_F(Devkitpro, AMissingOrIncompletePackageFailsAndKeepsTheInstallation) {
     void (*change)(std::vector<Entry>&);
   };
   const Case cases[] = {
-      {"absent",
-       [](std::vector<Entry>& e) {
-         e.erase(e.begin() + 6);
-       }},
-      {"desc without SHA256SUM",
-       [](std::vector<Entry>& e) {
-         e[6].with_sha = false;
-       }},
-      {"desc without FILENAME",
-       [](std::vector<Entry>& e) {
-         e[6].with_file = false;
-       }},
+      {"absent", [](std::vector<Entry>& e) { e.erase(e.begin() + 6); }},
+      {"desc without SHA256SUM", [](std::vector<Entry>& e) { e[6].with_sha = false; }},
+      {"desc without FILENAME", [](std::vector<Entry>& e) { e[6].with_file = false; }},
+      // The lists carry no digest: a file name must not lead out of the download folder.
+      {"FILENAME with a path", [](std::vector<Entry>& e) { e[6].listed = "../escape.tar.gz"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -399,6 +395,7 @@ TEST_F(Devkitpro, AMissingOrIncompletePackageFailsAndKeepsTheInstallation) {
     EXPECT_EQ(run.error, "devkitPro's package lists have no switch-mesa.");
     EXPECT_EQ(fetched(), database_requests());
     EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+    EXPECT_FALSE(QFileInfo::exists(builder::cache_dir() + "/escape.tar.gz"));
     expect_clean_downloads();
   }
 }
