@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <system_error>
+
+#include "apk/android_res.hpp"
+#include "apk/sha256.hpp"
 
 namespace apk {
 
@@ -100,11 +104,6 @@ bool write_file(const std::filesystem::path& path, const std::vector<unsigned ch
 }  // namespace apk
 
 // Game data extraction.
-
-#include <string_view>
-
-#include "apk/android_res.hpp"
-#include "apk/sha256.hpp"
 
 namespace apk {
 
