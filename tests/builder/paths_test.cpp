@@ -24,61 +24,45 @@ using namespace testing_support;
 
 // ---- The driver side, registered only when the executable is started as a driver.
 
-class Driver : public testing::Test {
-  void TestBody() override {
-    int argc = 1;
-    char name[] = "driver";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    std::stringstream steps(std::getenv("SKARNBOLT_T_ACTIONS"));
-    std::string step;
-    while (std::getline(steps, step, ';')) {
-      if (step == "portable") builder::use_portable_data();
-      else if (step.rfind("root:", 0) == 0) builder::set_data_root(QString::fromStdString(step.substr(5)));
-      else if (step == "shorten") builder::shorten_cache();
-      else if (step == "remove_unpacked") builder::remove_unpacked_app();
-      else if (step == "finish_removal") builder::finish_unpacked_app_removal();
-      else if (!step.empty()) FAIL() << "unknown step " << step;
-    }
-    auto put = [](const char* key, const QString& value) {
-      std::printf("@@%s=%s\n", key, value.toStdString().c_str());
-    };
-    put("data_root", builder::data_root());
-    put("cache_dir", builder::cache_dir());
-    put("log_dir", builder::log_dir());
-    put("data_dir", builder::data_dir());
-    put("home_dir", builder::home_dir());
-    put("unpacked_app_dir", builder::unpacked_app_dir());
-    put("legacy_cache_dirs", builder::legacy_cache_dirs().join('|'));
-    put("source_dir", builder::source_dir());
-    put("sdl3_kit_dir", builder::sdl3_kit_dir());
-    std::fflush(stdout);
+void drive_steps() {
+  int argc = 1;
+  char name[] = "driver";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  std::stringstream steps(std::getenv("SKARNBOLT_T_ACTIONS"));
+  std::string step;
+  while (std::getline(steps, step, ';')) {
+    if (step == "portable") builder::use_portable_data();
+    else if (step.rfind("root:", 0) == 0) builder::set_data_root(QString::fromStdString(step.substr(5)));
+    else if (step == "shorten") builder::shorten_cache();
+    else if (step == "remove_unpacked") builder::remove_unpacked_app();
+    else if (step == "finish_removal") builder::finish_unpacked_app_removal();
+    else if (!step.empty()) FAIL() << "unknown step " << step;
   }
-};
+  auto put = [](const char* key, const QString& value) {
+    std::printf("@@%s=%s\n", key, value.toStdString().c_str());
+  };
+  put("data_root", builder::data_root());
+  put("cache_dir", builder::cache_dir());
+  put("log_dir", builder::log_dir());
+  put("data_dir", builder::data_dir());
+  put("home_dir", builder::home_dir());
+  put("unpacked_app_dir", builder::unpacked_app_dir());
+  put("legacy_cache_dirs", builder::legacy_cache_dirs().join('|'));
+  put("source_dir", builder::source_dir());
+  put("sdl3_kit_dir", builder::sdl3_kit_dir());
+  std::fflush(stdout);
+}
 
-const bool g_driver = [] {
-  if (!std::getenv("SKARNBOLT_T_ACTIONS")) return false;
-  testing::RegisterTest("Driver", "run", nullptr, nullptr, __FILE__, __LINE__,
-                        []() -> testing::Test* { return new Driver; });
-  return true;
-}();
+const bool g_driver = register_driver("SKARNBOLT_T_ACTIONS", drive_steps);
 
 // ---- The test side.
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 using Folders = std::map<std::string, std::string>;
 
-// A hard link (or copy) of this executable at folder/driver, so that it runs from `folder`.
-fs::path place_program(const fs::path& folder) {
-  fs::create_directories(folder);
-  const fs::path self = fs::read_symlink("/proc/self/exe");
-  const fs::path program = folder / "driver";
-  std::error_code ec;
-  if (fs::exists(program)) return program;
-  fs::create_hard_link(self, program, ec);
-  if (ec) fs::copy_file(self, program);
-  return program;
-}
+// This executable at folder/driver, so that it runs from `folder`.
+fs::path place_program(const fs::path& folder) { return place_self(folder / "driver"); }
 
 // Runs the driver with only the given workspace variables set; the folders it printed.
 Folders drive(const fs::path& program, const std::string& steps, const fs::path& home,

@@ -22,27 +22,20 @@ using namespace testing_support;
 
 // ---- The driver side, registered only when the executable is started as a driver.
 
-class Driver : public testing::Test {
-  void TestBody() override {
-    int argc = 1;
-    char name[] = "driver";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    builder::set_data_root(QString::fromStdString(std::getenv("SKARNBOLT_T_SYNC_ROOT")));
-    QString error = "untouched";
-    const QString result = builder::sync_sources(error);
-    std::printf("@@result=%s\n@@error=%s\n", result.toStdString().c_str(),
-                error.toStdString().c_str());
-    std::fflush(stdout);
-  }
-};
+void mirror_once() {
+  int argc = 1;
+  char name[] = "driver";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  builder::set_data_root(QString::fromStdString(std::getenv("SKARNBOLT_T_SYNC_ROOT")));
+  QString error = "untouched";
+  const QString result = builder::sync_sources(error);
+  std::printf("@@result=%s\n@@error=%s\n", result.toStdString().c_str(),
+              error.toStdString().c_str());
+  std::fflush(stdout);
+}
 
-const bool g_driver = [] {
-  if (!std::getenv("SKARNBOLT_T_SYNC_ROOT")) return false;
-  testing::RegisterTest("Driver", "run", nullptr, nullptr, __FILE__, __LINE__,
-                        []() -> testing::Test* { return new Driver; });
-  return true;
-}();
+const bool g_driver = register_driver("SKARNBOLT_T_SYNC_ROOT", mirror_once);
 
 // ---- The test side.
 
@@ -74,11 +67,7 @@ bool has_old_time(const fs::path& file) {
 class SyncSources : public testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(dir_ / "app");
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    std::error_code ec;
-    fs::create_hard_link(self, program_, ec);
-    if (ec) fs::copy_file(self, program_);
+    place_self(program_);
     // The parts of a port tree that make the folder count as a source tree, and more.
     write_text(source_ / "CMakeLists.txt", "project(port)\n");
     write_text(source_ / "cmake/Port.cmake", "# helpers\n");

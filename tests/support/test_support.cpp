@@ -1,8 +1,11 @@
 #include "support/test_support.hpp"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -12,8 +15,19 @@
 namespace testing_support {
 
 namespace {
+
 std::atomic<int> g_counter{0};
-}
+
+class DriverTest : public testing::Test {
+ public:
+  explicit DriverTest(std::function<void()> body) : body_(std::move(body)) {}
+  void TestBody() override { body_(); }
+
+ private:
+  std::function<void()> body_;
+};
+
+}  // namespace
 
 TempDir::TempDir() {
   fs::path base = SKARNBOLT_TEST_TMP;
@@ -92,6 +106,23 @@ int run_python(const std::string& script, std::string* output) {
   fs::path file = dir / "script.py";
   write_text(file, script);
   return run("python3 " + shell_quote(file.string()), output);
+}
+
+fs::path place_self(const fs::path& program) {
+  if (fs::exists(program)) return program;
+  fs::create_directories(program.parent_path());
+  const fs::path self = fs::read_symlink("/proc/self/exe");
+  std::error_code ec;
+  fs::create_hard_link(self, program, ec);
+  if (ec) fs::copy_file(self, program);
+  return program;
+}
+
+bool register_driver(const char* variable, std::function<void()> body) {
+  if (!std::getenv(variable)) return false;
+  testing::RegisterTest("Driver", "run", nullptr, nullptr, __FILE__, __LINE__,
+                        [body]() -> testing::Test* { return new DriverTest(body); });
+  return true;
 }
 
 }  // namespace testing_support

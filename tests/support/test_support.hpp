@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,14 @@ std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed);
 
 // Runs python3 with the given script text (passed through a file); returns the exit status.
 int run_python(const std::string& script, std::string* output = nullptr);
+
+// Links (or else copies) this test executable to `program`, making its folder, so that it can
+// be run again from another folder; an existing `program` is kept. Returns `program`.
+fs::path place_self(const fs::path& program);
+
+// When the environment variable `variable` is set, registers the test Driver.run that runs
+// `body`: a test starts its own executable with --gtest_filter=Driver.run as a fresh process.
+// Returns whether it registered.
+bool register_driver(const char* variable, std::function<void()> body);
 
 }  // namespace testing_support
