@@ -97,6 +97,24 @@ bool copy_over(const fs::path& file, const fs::path& target) {
   return true;
 }
 
+// Removes what a change of shape in the source tree left in the way of mirror/rel: a file or
+// dangling link where one of its folders goes, or a folder where it goes. Nothing there is
+// still wanted, since no path is a file and a folder at once; without this, every later run
+// would fail on it. False when nothing stood in the way.
+bool clear_the_way(const fs::path& mirror, const fs::path& rel) {
+  std::error_code ec;
+  fs::path at = mirror;
+  for (auto part = rel.begin(); part != rel.end(); ++part) {
+    at /= *part;
+    const fs::file_status own = fs::symlink_status(at, ec);
+    if (!fs::exists(own)) return false;
+    if (std::next(part) == rel.end())
+      return fs::is_directory(own) && fs::remove_all(at, ec) != static_cast<std::uintmax_t>(-1);
+    if (!fs::is_directory(fs::status(at, ec))) return fs::remove(at, ec);
+  }
+  return false;
+}
+
 // Where the paths below `root` start in the paths that a walk of `root` produces.
 std::size_t below(const fs::path& root) {
   const auto& text = root.native();
@@ -287,8 +305,10 @@ QString sync_sources(QString& error) {
   auto mirror_file = [&](const fs::path& file) {
     auto rel = file.native().substr(source_prefix);
     const fs::path target = mirror / rel;
+    const bool ok = same_content(file, target, a, b) || copy_over(file, target) ||
+                    (clear_the_way(mirror, rel) && copy_over(file, target));
     wanted.insert(std::move(rel));
-    return same_content(file, target, a, b) || copy_over(file, target);
+    return ok;
   };
 
   for (const char* name : kMirrored) {

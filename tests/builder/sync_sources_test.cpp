@@ -203,10 +203,17 @@ TEST_F(SyncSources, ReadOnlySourceBecomesAWritableCopyThatLaterChangesReplace) {
 TEST_F(SyncSources, AFailedCopyStopsAndDeletesNothingUntilTheNextRunRepairs) {
   expect_success();
   write_text(mirror_ / "old-top.txt", "stale");
-  write_text(source_ / "games/new/game.json", "{}");
   write_text(source_ / "tools/empty.txt", "no longer empty");
-  // A regular file where a folder of the mirror must go: fails even for root.
-  write_text(mirror_ / "games/new", "in the way");
+  // A source path that fits on the system but not at the mirror's longer location: fails
+  // even for root, as a full disk would.
+  constexpr std::size_t kPathMax = 4095;
+  ASSERT_GT(mirror_.string().size(), source_.string().size());
+  std::string rel = "games/deep";
+  while (source_.string().size() + 1 + rel.size() + 1 + 200 + 100 < kPathMax)
+    rel += "/" + std::string(200, 'd');
+  rel += "/" + std::string(kPathMax - source_.string().size() - 1 - rel.size() - 1, 'f');
+  ASSERT_EQ((source_ / rel).string().size(), kPathMax);
+  write_text(source_ / rel, "deep");
 
   const Outcome failed = sync();
   EXPECT_EQ(failed.result, "");
@@ -214,11 +221,34 @@ TEST_F(SyncSources, AFailedCopyStopsAndDeletesNothingUntilTheNextRunRepairs) {
   EXPECT_EQ(read_text(mirror_ / "old-top.txt"), "stale");
   EXPECT_EQ(read_text(mirror_ / "tools/empty.txt"), "");  // later entries are not reached
 
-  fs::remove(mirror_ / "games/new");
+  fs::remove_all(source_ / "games/deep");
   expect_success();
   EXPECT_FALSE(fs::exists(mirror_ / "old-top.txt"));
-  EXPECT_EQ(read_text(mirror_ / "games/new/game.json"), "{}");
   EXPECT_EQ(read_text(mirror_ / "tools/empty.txt"), "no longer empty");
+}
+
+TEST_F(SyncSources, EntriesThatChangedShapeAreMirroredInTheirNewShape) {
+  write_text(source_ / "tools/codelift", "a file at first");
+  write_text(source_ / "cmake/modules/FindX.cmake", "# in a folder at first");
+  expect_success();
+  // The next tree has a folder where a file was and a file where a folder was; a dangling
+  // link in the mirror stands where a folder goes.
+  fs::remove(source_ / "tools/codelift");
+  write_text(source_ / "tools/codelift/main.cpp", "int main() {}\n");
+  fs::remove_all(source_ / "cmake/modules");
+  write_text(source_ / "cmake/modules", "now a file");
+  write_text(source_ / "games/g2/game.json", "{}");
+  fs::create_symlink(dir_ / "nowhere", mirror_ / "games/g2");
+
+  expect_success();
+  EXPECT_EQ(read_text(mirror_ / "tools/codelift/main.cpp"), "int main() {}\n");
+  EXPECT_EQ(read_text(mirror_ / "cmake/modules"), "now a file");
+  EXPECT_EQ(read_text(mirror_ / "games/g2/game.json"), "{}");
+  std::vector<std::string> expected = mirrored_;
+  for (const char* file : {"cmake/modules", "games/g2/game.json", "tools/codelift/main.cpp"})
+    expected.push_back(file);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(files_below(mirror_), expected);
 }
 
 }  // namespace
