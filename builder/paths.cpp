@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -113,6 +114,13 @@ bool clear_the_way(const fs::path& mirror, const fs::path& rel) {
     if (!fs::is_directory(fs::status(at, ec))) return fs::remove(at, ec);
   }
   return false;
+}
+
+// `text` with its ASCII letters in lower case.
+fs::path::string_type folded(fs::path::string_type text) {
+  for (auto& c : text)
+    if (c >= 'A' && c <= 'Z') c = c - 'A' + 'a';
+  return text;
 }
 
 // Where the paths below `root` start in the paths that a walk of `root` produces.
@@ -342,7 +350,17 @@ QString sync_sources(QString& error) {
     if (!it->is_directory(broken) && !wanted.count(it->path().native().substr(mirror_prefix)))
       stale.push_back(it->path());
   }
-  for (const fs::path& file : stale) fs::remove(file, ec);
+  // Where letter case is ignored, a file or folder renamed only in case keeps its old name in
+  // the mirror while being the wanted file itself; deleting it would lose that file.
+  std::unordered_map<fs::path::string_type, fs::path::string_type> wanted_by_folded;
+  if (!stale.empty())
+    for (const auto& rel : wanted) wanted_by_folded.emplace(folded(rel), rel);
+  for (const fs::path& file : stale) {
+    const auto match = wanted_by_folded.find(folded(file.native().substr(mirror_prefix)));
+    if (match != wanted_by_folded.end() && fs::equivalent(file, mirror / match->second, ec))
+      continue;
+    fs::remove(file, ec);
+  }
   return mirror_text;
 }
 

@@ -175,6 +175,35 @@ TEST_F(SyncSources, StaleFilesGoAndFoldersStay) {
   EXPECT_EQ(read_text(dir_ / "precious/keep.txt"), "keep");
 }
 
+TEST_F(SyncSources, ANameThatDiffersOnlyInCaseGoesUnlessItIsTheWantedFile) {
+  expect_success();
+  // Where letter case is ignored, a file renamed only in case (or one in a folder so renamed)
+  // keeps its old name in the mirror and is the wanted file; a hard link stands in for that.
+  struct Case {
+    const char* stale;
+    const char* wanted;
+    bool same_file;
+  };
+  const Case cases[] = {
+      {"mods/m/A.cpp", "mods/m/a.cpp", true},
+      {"Mods/M/a.cpp", "mods/m/a.cpp", true},
+      {"games/G1/game.json", "games/g1/game.json", false},
+  };
+  for (const Case& c : cases) {
+    if (c.same_file) {
+      fs::create_directories((mirror_ / c.stale).parent_path());
+      fs::create_hard_link(mirror_ / c.wanted, mirror_ / c.stale);
+    } else {
+      write_text(mirror_ / c.stale, "another file");
+    }
+  }
+  expect_success();
+  for (const Case& c : cases) {
+    EXPECT_EQ(fs::exists(mirror_ / c.stale), c.same_file) << c.stale;
+    EXPECT_EQ(read_bytes(mirror_ / c.wanted), read_bytes(source_ / c.wanted)) << c.wanted;
+  }
+}
+
 TEST_F(SyncSources, MissingEntriesArePassedOver) {
   fs::remove_all(source_ / "cmake");
   fs::remove_all(source_ / "mods");
