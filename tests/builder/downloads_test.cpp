@@ -298,7 +298,7 @@ TEST_F(Downloads, FollowsARedirectToHttps) {
   EXPECT_EQ(read_file(target), data);
   EXPECT_EQ(requests_for("moved.bin"), 1);
   // Both hops name the program.
-  ASSERT_EQ(peer().requests().size(), 2);
+  ASSERT_EQ(peer().requests().size(), 2) << peer().requests().join("|").toStdString();
   for (const QString& line : peer().requests())
     EXPECT_EQ(line.section(' ', 2), "skarnbolt-builder") << line.toStdString();
 }

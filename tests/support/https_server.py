@@ -13,7 +13,7 @@ closes. Files come from ROOT; every request is appended to LOG as "<scheme> <pat
 A folder below ROOT that holds a file ".hangup" answers nothing: every request for a path
 in it gets the connection closed, as from a server that is down.
 Special paths:
-  /redirect[/NAME]?to=URL   302 to URL
+  /redirect[/NAME]?to=URL   302 to URL, then the connection closes
   /status/N          an empty answer with status N
   /pattern/N         N bytes of a repeating pattern, sent in large pieces (for speed tests)
 """
@@ -51,10 +51,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if path == "/redirect" or path.startswith("/redirect/"):
+            # Real redirects lead to another host, so the client never reuses this connection.
+            # Kept open, Qt now and then sends the redirecting request a second time on it.
             self.send_response(302)
             self.send_header("Location", query["to"])
             self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
             self.end_headers()
+            self.close_connection = True
             return
         if path.startswith("/status/"):
             self.send_response(int(path[len("/status/"):]))
