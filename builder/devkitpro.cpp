@@ -91,7 +91,8 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
     error = "Cannot read " + kListName + " " + QFileInfo(database).fileName();
     return false;
   }
-  QDirIterator it(folder, {"desc"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  QDirIterator it(folder, {"desc"}, QDir::Files | QDir::Hidden | QDir::CaseSensitive,
+                  QDirIterator::Subdirectories);
   while (it.hasNext()) {
     QFile desc(it.next());
     if (!desc.open(QIODevice::ReadOnly))

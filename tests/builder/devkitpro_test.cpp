@@ -123,6 +123,7 @@ struct Entry {
   bool garbage = false;    // the package file is no archive
   bool wrong_sha = false;  // the listed digest is not the file's
   QString listed;          // the FILENAME given; empty: the usual one
+  QString desc = "desc";   // the name of its record file in the database
   QString filename() const {
     return listed.isEmpty() ? name + "-" + version + "-any.pkg.tar.gz" : listed;
   }
@@ -192,7 +193,7 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
       if (e.with_file)
         desc += "%FILENAME%\nshadowed-by-the-first.pkg.tar.gz\n\n";
       desc += "%ARCH%\nany\n";
-      write_file(db_dir + "/" + e.name + "-" + e.version + "/desc", desc);
+      write_file(db_dir + "/" + e.name + "-" + e.version + "/" + e.desc, desc);
       write_file(db_dir + "/" + e.name + "-" + e.version + "/files", "%FILES%\nopt/\n");
     }
     const QString db = host ? host_dir() + "/dkp-windows.db" : packages() + "/dkp-libs.db";
@@ -384,6 +385,7 @@ TEST_F(Devkitpro, AMissingOrIncompletePackageFailsAndKeepsTheInstallation) {
       {"desc without FILENAME", [](std::vector<Entry>& e) { e[6].with_file = false; }},
       // The lists carry no digest: a file name must not lead out of the download folder.
       {"FILENAME with a path", [](std::vector<Entry>& e) { e[6].listed = "../escape.tar.gz"; }},
+      {"record file named DESC", [](std::vector<Entry>& e) { e[6].desc = "DESC"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
