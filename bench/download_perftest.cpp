@@ -5,49 +5,30 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QTemporaryDir>
 
 #include "builder/downloads.hpp"
+#include "tests/support/https_peer.hpp"
 
 namespace {
 
-// The test server beside the tests, found from this file's own place in the tree.
-const QString kServerScript =
-    QFileInfo(__FILE__).absolutePath() + "/../tests/support/https_server.py";
-
 constexpr qint64 kBody = qint64(1) << 30;
 
-// The loopback server, its certificate and the body's digest, made once per run.
+// The tests' loopback server, the body's address and its digest, made once per run.
 struct Peer {
   // In memory where possible, so the disk's write-back does not drown the network path.
   QTemporaryDir dir{QDir("/dev/shm").exists() ? "/dev/shm/skarnbolt-bench-XXXXXX"
                                               : QDir::tempPath() + "/skarnbolt-bench-XXXXXX"};
-  QProcess server;
+  testing_support::HttpsPeer server{dir.path()};
   QString url;
   QString sha256;
   bool ok = false;
 
   Peer() {
-    const QString d = dir.path();
-    QProcess::execute("openssl",
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-keyout", d + "/key.pem", "-out", d + "/cert.pem", "-days", "2",
-                       "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-    QDir().mkpath(d + "/root");
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start("python3", {kServerScript, d + "/cert.pem", d + "/key.pem", d + "/root",
-                             d + "/requests.log"});
-    if (!server.waitForStarted(10000) || !server.waitForReadyRead(10000))
+    if (!server.ok())
       return;
-    const QStringList ports = QString::fromLatin1(server.readLine()).trimmed().split(' ');
-    url = "https://127.0.0.1:" + ports.value(0) + "/pattern/" + QString::number(kBody);
-    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-    conf.addCaCertificates(d + "/cert.pem");
-    QSslConfiguration::setDefaultConfiguration(conf);
+    url = server.url("pattern/" + QString::number(kBody));
     QProcess digest;
     digest.start("python3", {"-c",
                              "import hashlib,sys; h=hashlib.sha256(); p=bytes(range(256))*16384;"
@@ -58,12 +39,6 @@ struct Peer {
     digest.waitForFinished(60000);
     sha256 = QString::fromLatin1(digest.readAllStandardOutput()).trimmed();
     ok = sha256.size() == 64;
-  }
-  ~Peer() {
-    server.closeWriteChannel();
-    if (!server.waitForFinished(3000))
-      server.kill();
-    server.waitForFinished(3000);
   }
 };
 
@@ -102,7 +77,7 @@ double curl_seconds(const Peer& p, const QString& target) {
   QElapsedTimer clock;
   clock.start();
   const int code = QProcess::execute(
-      "curl", {"-s", "-o", target, "--cacert", p.dir.path() + "/cert.pem", p.url});
+      "curl", {"-s", "-o", target, "--cacert", p.server.certificate(), p.url});
   const double seconds = clock.nsecsElapsed() / 1e9;
   QFile::remove(target);
   return code == 0 ? seconds : -1;
