@@ -28,6 +28,8 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace {
 
 using testing_support::HttpsPeer;
+using testing_support::noise;
+using testing_support::read_file;
 
 const QStringList kNames = {
     "devkita64-binutils", "devkita64-gcc", "devkita64-newlib", "libnx",
@@ -78,29 +80,11 @@ QString host_dir() {
   return packages() + "/windows/x86_64";
 }
 
-QByteArray read_file(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void write_file(const QString& path, const QByteArray& bytes) {
   QDir().mkpath(QFileInfo(path).path());
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   file.write(bytes);
-}
-
-// Bytes that gzip cannot shrink, so that package sizes are what the test says.
-QByteArray noise(int size) {
-  QByteArray bytes(size, Qt::Uninitialized);
-  quint32 state = 2463534242u + quint32(size);
-  for (char& c : bytes) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    c = char(state);
-  }
-  return bytes;
 }
 
 std::string sh(const QString& text) {
@@ -171,7 +155,7 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
         QDir(tree).removeRecursively();
         write_file(tree + "/opt/devkitpro/" + e.name + "/VERSION", e.version.toUtf8());
         write_file(tree + "/opt/devkitpro/" + e.name + "/payload",
-                   noise(20000 + 1000 * int(sizes.size())));
+                   noise(20000 + 1000 * int(sizes.size()), quint32(sizes.size())));
         write_file(tree + "/.PKGINFO", "pkgname = " + e.name.toUtf8());
         shell("cd " + QString::fromStdString(sh(tree)) + " && tar czf " +
               QString::fromStdString(sh(file)) + " .PKGINFO opt");

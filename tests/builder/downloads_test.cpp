@@ -29,6 +29,8 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace {
 
 using testing_support::HttpsPeer;
+using testing_support::noise;
+using testing_support::read_file;
 
 // The stall limit of this test process, so that a silent server fails in seconds.
 constexpr int kStallMs = 1500;
@@ -62,25 +64,8 @@ HttpsPeer& peer() {
   return *g_world->peer;
 }
 
-QByteArray body(int size, int seed) {
-  QByteArray bytes(size, Qt::Uninitialized);
-  quint32 state = 2463534242u + quint32(seed);
-  for (char& c : bytes) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    c = char(state);
-  }
-  return bytes;
-}
-
 QString sha256(const QByteArray& bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-QByteArray read_file(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void write_file(const QString& path, const QByteArray& bytes) {
@@ -228,7 +213,7 @@ TEST_F(Downloads, CachedNeedsTheExactDigestInTheStamp) {
 }
 
 TEST_F(Downloads, StreamsIntoTheTargetWithProgress) {
-  const QByteArray data = body(300000, 1);
+  const QByteArray data = noise(300000, 1);
   const QString digest = serve("stream.bin", data);
   struct Case {
     const char* label;
@@ -276,7 +261,7 @@ TEST_F(Downloads, StreamsIntoTheTargetWithProgress) {
 }
 
 TEST_F(Downloads, EmptyDigestAcceptsAnyContentAndReplacesTheTarget) {
-  const QByteArray data = body(5000, 2);
+  const QByteArray data = noise(5000, 2);
   serve("any.bin", data);
   const QString target = scratch("any") + "/any.bin";
   write_file(target, "an older file");
@@ -287,7 +272,7 @@ TEST_F(Downloads, EmptyDigestAcceptsAnyContentAndReplacesTheTarget) {
 }
 
 TEST_F(Downloads, FollowsARedirectToHttps) {
-  const QByteArray data = body(20000, 3);
+  const QByteArray data = noise(20000, 3);
   const QString digest = serve("moved.bin", data);
   peer().clear_requests();
   const QString target = scratch("redirect") + "/moved.bin";
@@ -304,7 +289,7 @@ TEST_F(Downloads, FollowsARedirectToHttps) {
 }
 
 TEST_F(Downloads, FailuresLeaveNeitherTargetNorPartialFile) {
-  const QByteArray data = body(200000, 4);
+  const QByteArray data = noise(200000, 4);
   const QString digest = serve("fail.bin", data);
   struct Case {
     const char* label;
@@ -350,7 +335,7 @@ TEST_F(Downloads, FailuresLeaveNeitherTargetNorPartialFile) {
 }
 
 TEST_F(Downloads, CancelEndsTheTransferWhileDataFlowsAndWhileTheServerIsSilent) {
-  const QByteArray data = body(400000, 5);
+  const QByteArray data = noise(400000, 5);
   const QString digest = serve("cancel.bin", data);
   {
     SCOPED_TRACE("mid-transfer");
@@ -395,7 +380,7 @@ TEST_F(Downloads, CancelEndsTheTransferWhileDataFlowsAndWhileTheServerIsSilent) 
 }
 
 TEST_F(Downloads, WriteFailuresAreReported) {
-  const QByteArray data = body(100000, 6);
+  const QByteArray data = noise(100000, 6);
   const QString digest = serve("write.bin", data);
   const QString dir = scratch("write");
   {
@@ -431,7 +416,7 @@ TEST_F(Downloads, WriteFailuresAreReported) {
 }
 
 TEST_F(Downloads, FetchUnpacksAndStamps) {
-  const QByteArray tool = body(70000, 7);
+  const QByteArray tool = noise(70000, 7);
   const QString zip = "zip -qr %1 .";
   struct Case {
     const char* label;
@@ -499,7 +484,7 @@ TEST_F(Downloads, FetchUnpacksAndStamps) {
 }
 
 TEST_F(Downloads, FetchReplacesAToolFolderWithoutAMatchingStamp) {
-  const QByteArray tool = body(3000, 8);
+  const QByteArray tool = noise(3000, 8);
   const QString digest = serve_packed("renew.zip", {{"renew/new.txt", tool}}, "zip -qr %1 .");
   const builder::Download row{"Renew", peer().url("renew.zip"), digest, 3000, "renew"};
   const QString folder = tools() + "/renew";
@@ -533,7 +518,7 @@ TEST_F(Downloads, FetchReportsAnArchiveThatCannotBeUnpacked) {
 }
 
 TEST_F(Downloads, FetchFaultsLeaveNoArchiveAndNoStamp) {
-  const QByteArray data = body(300000, 9);
+  const QByteArray data = noise(300000, 9);
   const QString digest = serve_packed("fault.zip", {{"fault/file", data}}, "zip -q0r %1 .");
   enum Cancel { kNever, kAfterFirstPiece, kFromAnotherThread };
   struct Case {

@@ -83,4 +83,23 @@ class HttpsPeer {
   QProcess server_;
 };
 
+// The whole file, or nothing when it cannot be read.
+inline QByteArray read_file(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// `size` bytes that gzip cannot shrink, the same for the same seed.
+inline QByteArray noise(int size, quint32 seed) {
+  QByteArray bytes(size, Qt::Uninitialized);
+  quint32 state = 2463534242u + seed;
+  for (char& c : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    c = char(state);
+  }
+  return bytes;
+}
+
 }  // namespace testing_support
