@@ -59,8 +59,10 @@ const Download kJdkDl{"Java", kJdk + "OpenJDK21U-jdk_x64_windows_hotspot_21.0.13
                       "a4dbaa05fca4bd89d84584e58c459bd732efebb1722af80ab13c6516832004f9", 205000000,
                       "jdk"};
 
-// How much of the body Qt may hold before we have written it: the bound on memory.
-constexpr qint64 kPiece = 1 << 21;
+// How much of the body Qt may hold before we have written it: the bound on memory. Measured
+// on loopback, this size keeps the pieces in the processor's cache and nearly matches curl,
+// where 2 MiB falls well behind and 32 KiB slows Qt's own reading.
+constexpr qint64 kPiece = 1 << 17;
 // How often the cancel flag and the stall limit are looked at while nothing arrives.
 constexpr int kWatchMs = 200;
 
