@@ -1,11 +1,41 @@
-// Start-up. The front ends arrive with their own sources; until then the program only
-// names itself.
+// Start-up: picks the command-line build, the launcher mode or the window from the raw
+// arguments, before any application object exists.
 #include <QCoreApplication>
 #include <QTextStream>
+#include <cstring>
 
-int main(int argc, char** argv) {
+#include "builder/launcher.hpp"
+
+namespace {
+
+// The command-line build; its exit code.
+int run_cli(QCoreApplication& app) {
+  (void)app;
+  QTextStream(stderr) << "The command-line build is not there yet.\n";
+  return 1;
+}
+
+// The window; the event loop's exit code.
+int run_gui(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("skarnbolt-builder");
   QTextStream(stdout) << "Skarnbolt Builder\n";
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--build") == 0) {
+      QCoreApplication app(argc, argv);
+      return run_cli(app);
+    }
+  }
+  if (builder::is_launcher_mode(argc, argv)) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("skarnbolt-builder");
+    return builder::run_launcher_mode();
+  }
+  return run_gui(argc, argv);
 }

@@ -2,6 +2,11 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
+#include <QList>
+#include <QPair>
+#include <QVariant>
+#include <optional>
 
 namespace builder::platform {
 
@@ -22,5 +27,31 @@ bool remove_folder_link(const QString& path);
 // Starts a detached command, in `working_dir`, that removes `folder` and everything in it
 // after about three seconds; nothing waits for it or looks at its result.
 void remove_folder_later(const QString& folder, const QString& working_dir);
+
+// Programs and the environment of child processes.
+
+// The suffix of program files: ".exe" on Windows, "" elsewhere.
+extern const char* const kExe;
+// The separator of the PATH variable: ";" on Windows, ":" elsewhere.
+extern const char* const kPathSep;
+
+// Available physical memory in bytes, or no value when the system cannot tell.
+std::optional<quint64> free_memory();
+
+// The short (8.3) form of `path` when the system has one, else `path` unchanged.
+QString short_path(const QString& path);
+
+// Installed games.
+
+// The per-user base folder of installed programs' data (LOCALAPPDATA, else the home folder).
+QString local_app_data();
+// Makes a Start-menu entry named `title` in the applications folder that starts `exe`,
+// replacing an older one; its path, or empty when it could not be made.
+QString make_shortcut(const QString& title, const QString& exe);
+// The path of the entry make_shortcut makes for `title`, made or not.
+QString shortcut_path(const QString& title);
+// Writes the uninstall entry `key` (below the current user's Uninstall key) with `values` in
+// their order; failures are not reported.
+void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVariant>>& values);
 
 }  // namespace builder::platform

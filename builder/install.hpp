@@ -1,0 +1,25 @@
+// Windows games out of a build folder: installed for the user, exported, or saved portable.
+#pragma once
+
+#include <QString>
+
+#include "builder/catalog.hpp"
+
+namespace builder {
+
+// What one Windows build produced.
+struct BuiltGame {
+  Game game;
+  QString exe;       // <build>/bin/skarnbolt-<id> + kExe
+  QString data_dir;  // <build>/games/<id>: lib/, assets/, icon.png
+};
+
+// Installs into <local app data>/Programs/skarnbolt-port/<id> with a Start-menu shortcut and
+// an uninstall entry; the folder, or empty with `error` set.
+QString install(const BuiltGame& game, QString& error);
+// Writes the game folder straight into `destination`; false with `error` set.
+bool export_folder(const BuiltGame& game, const QString& destination, QString& error);
+// Writes the game folder into parent + "/" + title; that folder, or empty with `error` set.
+QString export_portable(const BuiltGame& game, const QString& parent, QString& error);
+
+}  // namespace builder

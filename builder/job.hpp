@@ -1,0 +1,117 @@
+// One build of one game for one target, run on a thread of its own.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+
+#include "builder/catalog.hpp"
+
+namespace builder {
+
+// What a front end hands to a Job. With neither `android` nor `switch_` the target is this
+// computer.
+struct Request {
+  QString apk;             // absolute path of the user's APK
+  Game game;               // the identified catalogue entry
+  QStringList mods;        // chosen mods, used only when default_mods is false
+  bool default_mods = true;
+  bool android = false;
+  bool switch_ = false;
+  bool install = true;     // install (Start menu, adb) rather than only save
+  QString output;          // where to save the result; empty means the default place
+  bool export_folder = false;  // launcher mode: export the Windows game into `output`
+  QString assets;          // the extra data of starwars2, else empty
+};
+
+// The parallel compile job count: the processor count capped by the free memory.
+int job_count();
+
+class Job : public QObject {
+  Q_OBJECT
+
+ public:
+  // One row of the phase table; weights are expected seconds, 0 <= done <= weight.
+  struct Phase {
+    QString name;
+    double weight = 0;
+    double done = 0;
+  };
+
+  // What is left to compile in a build folder.
+  struct Estimate {
+    bool recompile = false;
+    int missing = 0;
+    double recompile_seconds = 0;
+    double missing_seconds = 0;
+    int other_steps = 0;
+  };
+
+  Job(Request request, QObject* parent = nullptr);
+
+  // Starts the build thread and returns at once; call once.
+  void start();
+  // The build log, log_dir() + "/last-build.log".
+  QString log_path() const;
+
+  // The thread body; its outcome is `finished`.
+  void run();
+
+  // Writes the line to the log (flushed) and emits log_line.
+  void log(const QString& line);
+  // Marks phases before `index` done, `index` as `fraction` done, later ones not started.
+  void set_phase(int index, double fraction);
+  // Keeps a non-empty `status` and emits progress with the fraction and the time estimate.
+  void report(const QString& status);
+  // Runs a program to its end; its exit code, or -1 when it did not start, crashed or was
+  // cancelled. Each output line goes to the log and to `sink` when set.
+  int run_process(const QString& program, const QStringList& arguments,
+                  const std::function<void(const QString&)>& sink = {});
+
+  // What is left to build in `build_dir`; reads no file, only tests which exist.
+  Estimate estimate_build(const QString& build_dir) const;
+  // Compiles `targets` in `build_dir`, turning Ninja's status lines into progress.
+  bool build(const QString& build_dir, const QStringList& targets, QString& error);
+  // Deletes `build_dir` when its CMake cache names other sources than `source`.
+  void reset_if_moved(const QString& build_dir);
+  // Runs CMake's configure step with Ninja, Release and `options`.
+  bool configure(const QString& build_dir, const QStringList& options, QString& error);
+  // Finds or fetches every tool of the target and builds the child environment.
+  bool prepare_tools(QString& error);
+  // Builds the port's host tool codelift (Android and Switch).
+  bool build_host_tools(QString& error);
+  // Installs, exports or saves the built game; `message` and `result_path` on success.
+  bool finish(QString& message, QString& result_path, QString& error);
+
+  Request request;
+  std::atomic<bool> cancel{false};
+  QFile log_file;
+  QElapsedTimer timer;
+  QList<Phase> phases;
+  QString status_text;
+  int jobs = 1;
+  QProcessEnvironment env;
+  QString cmake;
+  QString ninja;
+  QString llvm_mingw;
+  QString ndk;
+  QString sdk;
+  QString jdk;
+  QString devkitpro;
+  QString source;
+  QString build_dir;
+  QString host_tools_dir;
+
+ signals:
+  void progress(double fraction, const QString& status, qint64 eta);
+  void log_line(const QString& line);
+  void finished(bool ok, const QString& message, const QString& result_path);
+};
+
+}  // namespace builder
