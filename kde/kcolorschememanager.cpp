@@ -103,18 +103,22 @@ QColor with_lightness(const QColor& colour, const QColor& model) {
 
 // The intensity and colour effects.
 QColor tone(const QColor& colour, const Effect& effect) {
-  QColor out = colour.toHsl();
-  const float amount = float(effect.intensity_amount);
-  float lightness = out.lightnessF();
-  if (effect.intensity == 1) lightness += amount;
-  else if (effect.intensity == 2) lightness *= 1 - amount;
-  else if (effect.intensity == 3) lightness += (1 - lightness) * amount;
-  out = QColor::fromHslF(out.hslHueF(), out.hslSaturationF(), std::clamp(lightness, 0.0f, 1.0f),
-                         out.alphaF());
+  QColor out = colour;
+  if (effect.intensity >= 1 && effect.intensity <= 3) {
+    const QColor hsl = colour.toHsl();
+    const float amount = float(effect.intensity_amount);
+    float lightness = hsl.lightnessF();
+    if (effect.intensity == 1) lightness += amount;
+    else if (effect.intensity == 2) lightness *= 1 - amount;
+    else lightness += (1 - lightness) * amount;
+    out = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(),
+                           std::clamp(lightness, 0.0f, 1.0f), hsl.alphaF());
+  }
   if (effect.color == 1) {
-    out = QColor::fromHslF(out.hslHueF(),
-                           out.hslSaturationF() * float(1 - std::clamp(effect.color_amount, 0.0, 1.0)),
-                           out.lightnessF(), out.alphaF());
+    const QColor hsl = out.toHsl();
+    const float keep = float(1 - std::clamp(effect.color_amount, 0.0, 1.0));
+    out = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF() * keep, hsl.lightnessF(),
+                           hsl.alphaF());
   } else if (effect.color == 2) {
     out = mix(out, effect.color_target, effect.color_amount);
   } else if (effect.color == 3) {
