@@ -52,25 +52,27 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
   process.startDetached();
 }
 
+// Programs and the environment of child processes.
+
 const char* const kExe = "";
 const char* const kPathSep = ":";
 
 std::optional<quint64> free_memory() {
   QFile file("/proc/meminfo");
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  // A line reads "MemAvailable:   16084872 kB".
-  for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
+  while (!file.atEnd()) {
+    const QByteArray line = file.readLine();
     if (!line.startsWith("MemAvailable:")) continue;
-    const QList<QByteArray> fields = line.mid(13).simplified().split(' ');
     bool ok = false;
-    const quint64 kib = fields.value(0).toULongLong(&ok);
-    if (!ok || fields.value(1) != "kB") return std::nullopt;
-    return kib * 1024;
+    const quint64 kib = line.mid(13).trimmed().split(' ').value(0).toULongLong(&ok);
+    if (ok) return kib * 1024;
   }
   return std::nullopt;
 }
 
 QString short_path(const QString& path) { return path; }
+
+// Installed games.
 
 QString local_app_data() {
   // An empty value counts as unset: paths built on it would land at the file-system root.

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <iterator>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -73,6 +74,8 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
   process.startDetached();
 }
 
+// Programs and the environment of child processes.
+
 const char* const kExe = ".exe";
 const char* const kPathSep = ";";
 
@@ -85,11 +88,14 @@ std::optional<quint64> free_memory() {
 
 QString short_path(const QString& path) {
   wchar_t buffer[260];
-  const DWORD length = GetShortPathNameW(wide(QDir::toNativeSeparators(path)), buffer, 260);
-  // 0 is a failure, 260 or more the size the buffer would have needed.
-  if (length == 0 || length >= 260) return path;
-  return QDir::fromNativeSeparators(QString::fromWCharArray(buffer, int(length)));
+  const DWORD length =
+      GetShortPathNameW(wide(QDir::toNativeSeparators(path)), buffer, DWORD(std::size(buffer)));
+  if (length < 1 || length >= std::size(buffer)) return path;
+  return QDir::fromNativeSeparators(
+      QString::fromWCharArray(buffer, int(length)));
 }
+
+// Installed games.
 
 QString local_app_data() {
   // An empty value counts as unset: paths built on it would land at the drive's root.
