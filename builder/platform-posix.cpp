@@ -60,12 +60,15 @@ const char* const kPathSep = ":";
 std::optional<quint64> free_memory() {
   QFile file("/proc/meminfo");
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  while (!file.atEnd()) {
-    const QByteArray line = file.readLine();
+  // Read until no line comes: the file reports size 0, so atEnd() is true from the start.
+  // A line reads "MemAvailable:   16084872 kB".
+  for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
     if (!line.startsWith("MemAvailable:")) continue;
+    const QList<QByteArray> fields = line.mid(13).simplified().split(' ');
     bool ok = false;
-    const quint64 kib = line.mid(13).trimmed().split(' ').value(0).toULongLong(&ok);
-    if (ok) return kib * 1024;
+    const quint64 kib = fields.value(0).toULongLong(&ok);
+    if (!ok || fields.value(1) != "kB") return std::nullopt;
+    return kib * 1024;
   }
   return std::nullopt;
 }
