@@ -83,8 +83,8 @@ bool make_folder(const BuiltGame& game, const QString& destination, QString& err
       return false;
     }
   }
-  QFile::setPermissions(exe_copy, QFile::permissions(exe_copy) | QFile::ExeOwner |
-                                      QFile::ExeGroup | QFile::ExeOther);
+  QFile::setPermissions(
+      exe_copy, QFile::permissions(exe_copy) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
   return true;
 }
 
@@ -100,8 +100,9 @@ QString install(const BuiltGame& game, QString& error) {
       "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\skarnbolt-" +
       game.game.id;
   const QString uninstall =
-      QString("cmd.exe /c del /q \"%1\\%2\" \"%1\\libEGL.dll\" \"%1\\libGLESv2.dll\" & "
-              "rmdir /s /q \"%1\\game\" & rmdir \"%1\" & del /q \"%3\" & reg delete \"%4\" /f")
+      QString(
+          "cmd.exe /c del /q \"%1\\%2\" \"%1\\libEGL.dll\" \"%1\\libGLESv2.dll\" & "
+          "rmdir /s /q \"%1\\game\" & rmdir \"%1\" & del /q \"%3\" & reg delete \"%4\" /f")
           .arg(native(dir), QFileInfo(game.exe).fileName(),
                native(platform::shortcut_path(game.game.title)),
                QString(key).replace("HKEY_CURRENT_USER", "HKCU", Qt::CaseSensitive));
@@ -134,7 +135,7 @@ QString export_portable(const BuiltGame& game, const QString& parent, QString& e
 bool Job::finish(QString& message, QString& result_path, QString& error) {
   const Game& game = request.game;
   const QString built = build_dir + "/bin/skarnbolt-" + game.id;
-  report(request.android ? "Finishing the Android package"
+  report(request.android   ? "Finishing the Android package"
          : request.install ? "Installing"
                            : "Saving");
 

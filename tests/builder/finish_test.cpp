@@ -146,11 +146,16 @@ TEST_F(FinishTest, AndroidInstallsOnTheFirstAuthorizedDeviceOrSaves) {
       {"one device", {{"emulator-5554", "device"}}, "", "emulator-5554", ""},
       {"two devices", {{"R58M20ABC", "device"}, {"emulator-5554", "device"}}, "", "R58M20ABC", ""},
       {"unauthorized", {{"R58M20ABC", "unauthorized"}}, "", "", saved_apk()},
-      {"unauthorized, output", {{"R58M20ABC", "unauthorized"}}, base + "/out/r.apk", "",
+      {"unauthorized, output",
+       {{"R58M20ABC", "unauthorized"}},
+       base + "/out/r.apk",
+       "",
        base + "/out/r.apk"},
       {"offline and unauthorized before a device",
-       {{"emulator-5554", "offline"}, {"R58M20ABC", "unauthorized"}, {"ZY22", "device"}}, "",
-       "ZY22", ""},
+       {{"emulator-5554", "offline"}, {"R58M20ABC", "unauthorized"}, {"ZY22", "device"}},
+       "",
+       "ZY22",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

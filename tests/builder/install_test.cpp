@@ -71,8 +71,11 @@ QString unescape(const QString& value) {
       continue;
     }
     const QChar c = value[++i];
-    out += c == 's' ? QChar(' ') : c == 'n' ? QChar('\n') : c == 't' ? QChar('\t')
-         : c == 'r' ? QChar('\r') : c;
+    out += c == 's'   ? QChar(' ')
+           : c == 'n' ? QChar('\n')
+           : c == 't' ? QChar('\t')
+           : c == 'r' ? QChar('\r')
+                      : c;
   }
   return out;
 }
@@ -104,8 +107,10 @@ QStringList ini_names(const QString& path) {
   QStringList names;
   bool inside = false;
   for (const QString& line : QString::fromUtf8(file_bytes(path)).split('\n')) {
-    if (line.startsWith('[')) inside = line.contains("Uninstall%5Cskarnbolt-rally");
-    else if (inside && line.contains('=')) names << line.section('=', 0, 0);
+    if (line.startsWith('['))
+      inside = line.contains("Uninstall%5Cskarnbolt-rally");
+    else if (inside && line.contains('='))
+      names << line.section('=', 0, 0);
   }
   names.sort();
   return names;
@@ -168,7 +173,8 @@ TEST_F(InstallTest, ReinstallReplacesExecutableDllsAndGameData) {
 
   builder::Game newer = rally_game();
   newer.version = "1.3 beta";
-  ASSERT_FALSE(builder::install(make_build(build, newer, "v2"), error).isEmpty()) << error.toStdString();
+  ASSERT_FALSE(builder::install(make_build(build, newer, "v2"), error).isEmpty())
+      << error.toStdString();
   EXPECT_EQ(file_bytes(installed() + "/skarnbolt-rally"), exe_script("v2"));
   EXPECT_TRUE(executable_by_all(installed() + "/skarnbolt-rally"));
   EXPECT_EQ(file_bytes(installed() + "/libGLESv2.dll"), "libGLESv2.dll v2");
@@ -231,7 +237,9 @@ TEST_F(InstallTest, ExportsWriteTheGameFolder) {
               out + "/parent/Rally Champions");
     for (const QString& dir : {out + "/folder", out + "/parent/Rally Champions"}) {
       QStringList expected = {"skarnbolt-rally"};
-      if (dlls) expected << "libEGL.dll" << "libGLESv2.dll";
+      if (dlls)
+        expected << "libEGL.dll"
+                 << "libGLESv2.dll";
       for (const QString& file : game_files()) expected << "game/" + file;
       expected.sort();
       EXPECT_EQ(files_below(dir), expected);
@@ -279,11 +287,14 @@ TEST_F(InstallTest, FailuresNameTheFolder) {
     QString error;
   };
   const std::vector<Case> cases = {
-      {"destination below a file", {}, base + "/file/out",
+      {"destination below a file",
+       {},
+       base + "/file/out",
        "Cannot copy the game into " + base + "/file/out"},
       {"no executable", [&] { QFile::remove(build + "/bin/skarnbolt-rally"); }, base + "/a",
        "Cannot copy the game into " + base + "/a"},
-      {"a DLL blocked by a folder", [&] { put_file(base + "/c/libGLESv2.dll/inside", ""); }, base + "/c", "Cannot copy libGLESv2.dll into " + base + "/c"},
+      {"a DLL blocked by a folder", [&] { put_file(base + "/c/libGLESv2.dll/inside", ""); },
+       base + "/c", "Cannot copy libGLESv2.dll into " + base + "/c"},
       {"no destination", {}, "", "Cannot copy the game into "},
   };
   for (const Case& c : cases) {

@@ -14,7 +14,8 @@ TEST(Platform, FreeMemoryIsAvailableMemoryWithinTheTotal) {
   ASSERT_TRUE(meminfo.open(QIODevice::ReadOnly));
   quint64 total = 0;
   for (const QByteArray& line : meminfo.readAll().split('\n'))
-    if (line.startsWith("MemTotal:")) total = line.mid(9).simplified().split(' ')[0].toULongLong() * 1024;
+    if (line.startsWith("MemTotal:"))
+      total = line.mid(9).simplified().split(' ')[0].toULongLong() * 1024;
   const std::optional<quint64> free = builder::platform::free_memory();
   ASSERT_TRUE(free.has_value());
   EXPECT_GT(*free, 0u);

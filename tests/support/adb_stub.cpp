@@ -24,14 +24,20 @@ void write_adb_stub(const fs::path& program, const std::string& listing, int exi
   devices += ".devices";
   write_text(devices, listing);
   // Arguments are joined by tabs with IFS, which "$*" uses for its separator.
-  write_text(program, "#!/bin/sh\n"
-                      "if [ \"$#\" -eq 1 ] && [ \"$1\" = devices ]; then\n"
-                      "  cat " + shell_quote(devices.string()) + "\n"
-                      "  exit 0\n"
-                      "fi\n"
-                      "IFS='\t'\n"
-                      "printf '%s\\n' \"$*\" >> " + shell_quote(adb_calls_file(program).string()) + "\n"
-                      "exit " + std::to_string(exit_code) + "\n");
+  write_text(program,
+             "#!/bin/sh\n"
+             "if [ \"$#\" -eq 1 ] && [ \"$1\" = devices ]; then\n"
+             "  cat " +
+                 shell_quote(devices.string()) +
+                 "\n"
+                 "  exit 0\n"
+                 "fi\n"
+                 "IFS='\t'\n"
+                 "printf '%s\\n' \"$*\" >> " +
+                 shell_quote(adb_calls_file(program).string()) +
+                 "\n"
+                 "exit " +
+                 std::to_string(exit_code) + "\n");
   fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
 }

@@ -26,7 +26,8 @@ namespace testing_support {
 inline bool put_file(const QString& path, const QByteArray& content) {
   QDir().mkpath(QFileInfo(path).path());
   QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+         file.write(content) == content.size();
 }
 
 // The bytes of `path`, empty when it cannot be read.
@@ -76,8 +77,8 @@ inline builder::BuiltGame make_build(const QString& build, const builder::Game& 
                                      const QByteArray& version = "v1", bool dlls = true) {
   const QString exe = build + "/bin/skarnbolt-" + game.id + builder::platform::kExe;
   put_file(exe, exe_script(version));
-  QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                 QFile::ReadOther);
+  QFile::setPermissions(exe,
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
   for (const char* dll : {"libEGL.dll", "libGLESv2.dll"}) {
     if (dlls)
       put_file(build + "/bin/" + dll, QByteArray(dll) + " " + version);
