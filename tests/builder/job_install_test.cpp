@@ -30,9 +30,8 @@ builder::Request pinball(const JobWorkspace& ws) {
 void expect_game_folder(const fs::path& folder, const fs::path& build) {
   EXPECT_EQ(read_bytes(folder / "skarnbolt-pinball"), read_bytes(build / "bin/skarnbolt-pinball"))
       << folder;
-  EXPECT_TRUE(fs::status(folder / "skarnbolt-pinball").permissions() == fs::perms::none ||
-              (fs::status(folder / "skarnbolt-pinball").permissions() & fs::perms::others_exec) !=
-                  fs::perms::none);
+  EXPECT_NE(fs::status(folder / "skarnbolt-pinball").permissions() & fs::perms::others_exec,
+            fs::perms::none);
   EXPECT_EQ(read_text(folder / "game/lib/libpinball.so"), "fixture library pinball\n");
   EXPECT_EQ(read_text(folder / "game/assets/data/pinball.txt"), "data of pinball\n");
   EXPECT_TRUE(fs::exists(folder / "game/assets/build-info.txt"));
