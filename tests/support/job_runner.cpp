@@ -143,7 +143,7 @@ JobWorkspace::JobWorkspace() {
   qputenv("XDG_CONFIG_HOME", qpath(root() / "xdg-config").toUtf8());
   qputenv("LOCALAPPDATA", qpath(root() / "local").toUtf8());
   qunsetenv("SKARNBOLT_TEST_PORT_FAULT");
-  fs::create_directories(home());
+  fs::create_directories(home() / "Downloads");
   builder::set_cache_dir(QString());
   builder::set_data_root(qpath(root() / "data"));
   seed_tool_cache(cache(), true, true);
@@ -164,6 +164,12 @@ QStringList file_lines(const fs::path& path) {
   QStringList lines = QString::fromStdString(read_text(path)).split('\n');
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
   return lines;
+}
+
+QString log_text(const JobResult& result) {
+  QString text;
+  for (const QString& line : result.lines) text += line + "\n";
+  return text;
 }
 
 void wait_for_idle(const fs::path& folder) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "builder/catalog.hpp"
@@ -66,8 +67,16 @@ class JobWorkspace {
 // The lines of a text file.
 QStringList file_lines(const fs::path& path);
 
+// The log file as the job's log_line signals make it: each line followed by a line feed.
+QString log_text(const JobResult& result);
+
 // Waits until no process works in `folder` any more (at most 30 s): what a cancelled build
 // left running there ends once the test port's hold is released.
 void wait_for_idle(const fs::path& folder);
 
 }  // namespace testing_support
+
+QT_BEGIN_NAMESPACE
+// Readable test failures for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
