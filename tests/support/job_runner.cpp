@@ -20,12 +20,13 @@ namespace {
 
 QString qpath(const fs::path& path) { return QString::fromStdString(path.string()); }
 
-QCoreApplication& app() {
+// The program's Qt application, made here when there is none yet.
+void ensure_app() {
+  if (QCoreApplication::instance()) return;
   static int argc = 1;
   static char name[] = "job_build_test";
   static char* argv[] = {name, nullptr};
   static QCoreApplication instance(argc, argv);
-  return instance;
 }
 
 const char* const kLibraries[] = {"pinball", "rallydust", "starwars2"};
@@ -137,7 +138,7 @@ void make_game_apk(const fs::path& path, const std::string& library) {
 }
 
 JobWorkspace::JobWorkspace() {
-  app();
+  ensure_app();
   qputenv("HOME", qpath(home()).toUtf8());
   qputenv("XDG_DATA_HOME", qpath(root() / "xdg-data").toUtf8());
   qputenv("XDG_CONFIG_HOME", qpath(root() / "xdg-config").toUtf8());
