@@ -81,7 +81,7 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
             std::string::npos);
 
   // Two devices: the first one gets the APK. The host tool is not configured again.
-  set_adb_devices(ws.cache(), adb_devices_listing({{"B2", "unauthorized"}, {"A1", "device"},
+  set_adb_devices(ws.cache(), adb_listing({{"B2", "unauthorized"}, {"A1", "device"},
                                                    {"C3", "device"}}));
   const JobResult installed = run_job(rally_on_android(ws));
   EXPECT_TRUE(installed.lines.filter("-DSKARNBOLT_TOOLS_ONLY=ON").isEmpty());
@@ -102,12 +102,12 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
   EXPECT_EQ(installed.message, "Rally Dust is installed on the Android device.");
   EXPECT_TRUE(installed.result_path.isEmpty());
   EXPECT_TRUE(installed.statuses.contains("Installing on A1"));
-  EXPECT_EQ(seeded_adb_calls(ws.cache()),
+  EXPECT_EQ(adb_calls(seeded_adb(ws.cache())),
             (std::vector<std::vector<std::string>>{
                 {"-s", "A1", "install", "-r", package.string()}}));
 
   // Only an unauthorized device: saved where the request says.
-  set_adb_devices(ws.cache(), adb_devices_listing({{"B2", "unauthorized"}}));
+  set_adb_devices(ws.cache(), adb_listing({{"B2", "unauthorized"}}));
   builder::Request to_file = rally_on_android(ws);
   to_file.output = q(ws.root() / "out/rally.apk");
   fs::create_directories(ws.root() / "out");
@@ -116,7 +116,7 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
   EXPECT_EQ(saved.message, "No Android device is connected, so the APK was saved:\n" +
                                native(ws.root() / "out/rally.apk"));
   EXPECT_EQ(saved.result_path, to_file.output);
-  EXPECT_EQ(seeded_adb_calls(ws.cache()).size(), 1u);
+  EXPECT_EQ(adb_calls(seeded_adb(ws.cache())).size(), 1u);
 
   // Both flags, as the command line sets them: Android is built and finished.
   builder::Request both = rally_on_android(ws);

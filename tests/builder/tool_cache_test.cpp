@@ -70,16 +70,16 @@ TEST(ToolCache, StandInAdbAnswersDevicesAndRecordsInstalls) {
   TempDir dir;
   const fs::path cache = dir / "cache";
   ASSERT_TRUE(seed_tool_cache(cache, true, false,
-                              adb_devices_listing({{"A1", "device"}, {"B2", "unauthorized"}})));
+                              adb_listing({{"A1", "device"}, {"B2", "unauthorized"}})));
   const std::string adb = seeded_adb(cache).string();
   std::string output;
   EXPECT_EQ(run(shell_quote(adb) + " devices", &output), 0);
   EXPECT_EQ(output, "List of devices attached\nA1\tdevice\nB2\tunauthorized\n\n");
-  set_adb_devices(cache, adb_devices_listing({}));
+  set_adb_devices(cache, adb_listing({}));
   EXPECT_EQ(run(shell_quote(adb) + " devices", &output), 0);
   EXPECT_EQ(output, "List of devices attached\n\n");
   EXPECT_EQ(run(shell_quote(adb) + " -s A1 install -r /x/game.apk", &output), 0);
-  EXPECT_EQ(seeded_adb_calls(cache),
+  EXPECT_EQ(adb_calls(seeded_adb(cache)),
             (std::vector<std::vector<std::string>>{{"-s", "A1", "install", "-r", "/x/game.apk"}}));
 }
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "builder/downloads.hpp"
+#include "support/adb_stub.hpp"
 #include "support/https_peer.hpp"
 #include "support/test_support.hpp"
 
@@ -33,32 +34,6 @@ const char* const kDevkitproPackages[] = {
 };
 
 std::string package_file(const std::string& name) { return name + "-1.0-1-any.pkg.tar.zst"; }
-
-fs::path devices_file(const fs::path& cache) {
-  fs::path file = seeded_adb(cache);
-  return file += ".devices";
-}
-
-fs::path calls_file(const fs::path& cache) {
-  fs::path file = seeded_adb(cache);
-  return file += ".calls";
-}
-
-// The same script as the adb stand-in of the install tests: "devices" prints the listing
-// beside it, every other call is recorded with its arguments joined by tabs.
-void write_adb(const fs::path& cache) {
-  const fs::path program = seeded_adb(cache);
-  write_text(program, "#!/bin/sh\n"
-                      "if [ \"$#\" -eq 1 ] && [ \"$1\" = devices ]; then\n"
-                      "  cat " + shell_quote(devices_file(cache).string()) + "\n"
-                      "  exit 0\n"
-                      "fi\n"
-                      "IFS='\t'\n"
-                      "printf '%s\\n' \"$*\" >> " + shell_quote(calls_file(cache).string()) + "\n"
-                      "exit 0\n");
-  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                               fs::perms::others_read | fs::perms::others_exec);
-}
 
 fs::path program(const char* name) {
   const QString found = QStandardPaths::findExecutable(name);
@@ -156,8 +131,7 @@ bool seed_tool_cache(const fs::path& cache, bool android, bool switch_,
          stamped(cache, builder::Tool::Platform, folder);
     write_text(folder / "android.jar", "stand-in\n");
     ok = ok && stamped(cache, builder::Tool::PlatformTools, folder);
-    write_adb(cache);
-    set_adb_devices(cache, adb_devices);
+    write_adb_stub(seeded_adb(cache), adb_devices.empty() ? adb_listing({}) : adb_devices);
     ok = ok && stamped(cache, builder::Tool::Jdk, folder);
     fs::create_directories(folder / "bin", ec);
     ok = ok && !ec;
@@ -167,32 +141,13 @@ bool seed_tool_cache(const fs::path& cache, bool android, bool switch_,
   return ok;
 }
 
-std::string adb_devices_listing(
-    const std::vector<std::pair<std::string, std::string>>& devices) {
-  std::string text = "List of devices attached\n";
-  for (const auto& [serial, state] : devices) text += serial + "\t" + state + "\n";
-  return text + "\n";
-}
-
 fs::path seeded_adb(const fs::path& cache) {
   const builder::Download* row = builder::download_for(builder::Tool::PlatformTools);
   return cache / "tools" / row->folder.toStdString() / "adb";
 }
 
 void set_adb_devices(const fs::path& cache, const std::string& listing) {
-  write_text(devices_file(cache), listing.empty() ? adb_devices_listing({}) : listing);
-}
-
-std::vector<std::vector<std::string>> seeded_adb_calls(const fs::path& cache) {
-  std::vector<std::vector<std::string>> calls;
-  std::istringstream in(read_text(calls_file(cache)));
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> arguments;
-    std::istringstream fields(line);
-    for (std::string field; std::getline(fields, field, '\t');) arguments.push_back(field);
-    calls.push_back(arguments);
-  }
-  return calls;
+  write_adb_stub(seeded_adb(cache), listing.empty() ? adb_listing({}) : listing);
 }
 
 bool copy_test_port(const fs::path& destination) {

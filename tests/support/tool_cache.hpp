@@ -5,8 +5,8 @@
 
 #include <filesystem>
 #include <string>
-#include <utility>
-#include <vector>
+
+#include "support/adb_stub.hpp"
 
 namespace testing_support {
 
@@ -21,19 +21,11 @@ namespace fs = std::filesystem;
 bool seed_tool_cache(const fs::path& cache, bool android, bool switch_,
                      const std::string& adb_devices = {});
 
-// What `adb devices` prints for these (serial, state) pairs, such as {"A1", "device"} or
-// {"B2", "unauthorized"}: the header, one tab-separated line each, a blank line.
-std::string adb_devices_listing(const std::vector<std::pair<std::string, std::string>>& devices);
-
 // The seeded stand-in adb: <cache>/tools/android-sdk/platform-tools/adb.
 fs::path seeded_adb(const fs::path& cache);
 
 // Makes the seeded stand-in adb answer "devices" with `listing` (no devices when empty).
 void set_adb_devices(const fs::path& cache, const std::string& listing);
-
-// Every call of the seeded adb other than "devices" so far, oldest first, each as its list of
-// arguments, such as {"-s", "A1", "install", "-r", "/path/skarnbolt-rally.apk"}.
-std::vector<std::vector<std::string>> seeded_adb_calls(const fs::path& cache);
 
 // A writable copy of the test port (tests/fixtures/port) in `destination`, replacing what was
 // there. False, with a test failure added, when it cannot be copied.
