@@ -163,9 +163,12 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
       }
     }
     QString target = request.output;
-    if (target.isEmpty())
-      target = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation) + "/" +
-               game.title + ".apk";
+    if (target.isEmpty()) {
+      // A fresh profile may have no download folder yet.
+      const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+      QDir().mkpath(downloads);
+      target = downloads + "/" + game.title + ".apk";
+    }
     QFile::remove(target);
     if (!QFile::copy(apk, target)) {
       error = "Cannot write " + native(target);

@@ -108,6 +108,8 @@ int Job::run_process(const QString& program, const QStringList& arguments,
     if (process.state() == QProcess::NotRunning) break;
     take_lines();
     if (cancel.load()) {
+      // Killing only CMake would leave Ninja and its compilers running in the build folder.
+      platform::kill_process_tree(process.processId());
       process.kill();
       process.waitForFinished(-1);
       return -1;

@@ -4,14 +4,20 @@
 #include "builder/platform.hpp"
 
 #include <QDir>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace builder::platform {
 
@@ -71,6 +77,32 @@ std::optional<quint64> free_memory() {
     return kib * 1024;
   }
   return std::nullopt;
+}
+
+void kill_process_tree(qint64 pid) {
+  // Each process is stopped as soon as it is found, so none of them can start another one
+  // while the tree is walked; then all of them are killed.
+  std::vector<pid_t> tree{pid_t(pid)};
+  ::kill(pid_t(pid), SIGSTOP);
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    QDirIterator entries("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+      bool number = false;
+      const pid_t child = entries.next().section('/', -1).toInt(&number);
+      if (!number) continue;
+      QFile stat(entries.filePath() + "/stat");
+      if (!stat.open(QIODevice::ReadOnly)) continue;
+      // The name in parentheses may hold blanks; the parent's id is the second field after it.
+      const QByteArray line = stat.readAll();
+      const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+      if (fields.size() > 1 && fields[1].toInt() == tree[i] &&
+          std::find(tree.begin(), tree.end(), child) == tree.end()) {
+        ::kill(child, SIGSTOP);
+        tree.push_back(child);
+      }
+    }
+  }
+  for (pid_t member : tree) ::kill(member, SIGKILL);
 }
 
 QString short_path(const QString& path) { return path; }

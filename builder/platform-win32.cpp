@@ -14,6 +14,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <tlhelp32.h>
 
 namespace builder::platform {
 
@@ -84,6 +85,27 @@ std::optional<quint64> free_memory() {
   status.dwLength = sizeof(status);
   if (!GlobalMemoryStatusEx(&status)) return std::nullopt;
   return quint64(status.ullAvailPhys);
+}
+
+void kill_process_tree(qint64 pid) {
+  // Children first, found through a snapshot of all processes and their parents.
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot != INVALID_HANDLE_VALUE) {
+    QList<DWORD> children;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+      if (entry.th32ParentProcessID == DWORD(pid) && entry.th32ProcessID != DWORD(pid))
+        children << entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    for (DWORD child : children) kill_process_tree(child);
+  }
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid))) {
+    TerminateProcess(process, 1);
+    CloseHandle(process);
+  }
 }
 
 QString short_path(const QString& path) {

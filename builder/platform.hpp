@@ -38,6 +38,10 @@ extern const char* const kPathSep;
 // Available physical memory in bytes, or no value when the system cannot tell.
 std::optional<quint64> free_memory();
 
+// Ends the process `pid` and every process started below it, so that a cancelled tool leaves
+// none of its own children running.
+void kill_process_tree(qint64 pid);
+
 // The short (8.3) form of `path` when the system has one, else `path` unchanged.
 QString short_path(const QString& path);
 

@@ -189,6 +189,13 @@ TEST_F(FinishTest, AndroidWithoutAdbSaves) {
   EXPECT_EQ(file_bytes(saved_apk()), "apk");
 }
 
+TEST_F(FinishTest, AndroidSaveMakesAMissingDownloadFolder) {
+  QDir(downloads()).removeRecursively();
+  const Outcome out = finish(request(true, false, false, ""));
+  ASSERT_TRUE(out.ok) << out.error.toStdString();
+  EXPECT_EQ(file_bytes(saved_apk()), "apk");
+}
+
 TEST_F(FinishTest, AndroidInstallFailureIsReported) {
   attach({{"emulator-5554", "device"}}, 1);
   const Outcome out = finish(request(true, false, true, ""));

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QThread>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "support/test_support.hpp"
@@ -271,6 +272,33 @@ TEST(JobProcess, CancelEndsTheChild) {
   EXPECT_EQ(seen, QStringList{"started"});
   // Far less than the child's own minute: the kill came from the poll.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+// True once `pid` has ended (gone, or a zombie waiting for its new parent).
+bool ended(const std::string& pid) {
+  for (int i = 0; i < 100; ++i) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    if (line.substr(line.rfind(')') + 2, 1) == "Z") return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST(JobProcess, CancelEndsWhatTheChildStarted) {
+  app();
+  Job job(request_for("pinball"));
+  QStringList seen;
+  // The tool started by the child (as CMake starts Ninja) must not outlive the cancel.
+  const int code = job.run_process("/bin/sh", {"-c", "sleep 60 & echo $!; wait"},
+                                   [&](const QString& line) {
+                                     seen << line;
+                                     job.cancel.store(true);
+                                   });
+  EXPECT_EQ(code, -1);
+  ASSERT_EQ(seen.size(), 1);
+  EXPECT_TRUE(ended(seen[0].toStdString())) << "the grandchild still runs";
 }
 
 }  // namespace
