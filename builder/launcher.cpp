@@ -9,6 +9,7 @@
 
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
+#include "builder/platform.hpp"
 
 namespace builder {
 
@@ -38,7 +39,7 @@ void print_progress(double fraction, const QString& text) {
 QString game_folder(const QString& id) { return data_root() + "/games/" + id; }
 
 QString game_exe(const QString& id) {
-  return game_folder(id) + "/skarnbolt-" + id;  // TEMP: + platform::kExe once it is defined
+  return game_folder(id) + "/skarnbolt-" + id + QString::fromLatin1(platform::kExe);
 }
 
 }  // namespace launcher
