@@ -15,23 +15,17 @@ namespace builder::launcher {
 
 namespace {
 
-// A folder named by an environment variable, with forward slashes; empty when unset or empty.
-QString folder_from_env(const char* name) {
-  const QString value = qEnvironmentVariable(name);
-  return value.isEmpty() ? QString() : QDir::cleanPath(QDir::fromNativeSeparators(value));
-}
-
 // Where older saves of `id` lie: those of an installed game first, else the port's own; empty
-// when there are none. LOCALAPPDATA falls back to the home folder as the workspace's does;
-// an unset APPDATA names no folder at all.
+// when there are none. An unset or empty APPDATA names no folder at all, never one at the
+// root.
 QString old_saves(const QString& id) {
-  QString local = folder_from_env("LOCALAPPDATA");
-  if (local.isEmpty()) local = QDir::homePath();
+  const QString local = QDir::cleanPath(QDir::fromNativeSeparators(platform::local_app_data()));
   const QString installed = local + "/Programs/skarnbolt-port/" + id + "/saves";
   if (QFileInfo(installed).isDir()) return installed;
-  const QString roaming = folder_from_env("APPDATA");
+  const QString roaming = qEnvironmentVariable("APPDATA");
   if (roaming.isEmpty()) return QString();
-  const QString port = roaming + "/skarnbolt-port/" + id;
+  const QString port =
+      QDir::cleanPath(QDir::fromNativeSeparators(roaming)) + "/skarnbolt-port/" + id;
   return QFileInfo(port).isDir() ? port : QString();
 }
 

@@ -22,7 +22,8 @@ const char* const kProgramVersion = "v1.3.2";
 
 // What build.txt holds for a game built by this program from this APK and extra data.
 QByteArray stamp(const Game& game, const QString& assets) {
-  return (QString::fromLatin1(kProgramVersion) + "\n" + game.sha256 + "\n" + assets + "\n").toUtf8();
+  return (QString::fromLatin1(kProgramVersion) + "\n" + game.sha256 + "\n" + assets + "\n")
+      .toUtf8();
 }
 
 bool up_to_date(const QString& id, const QByteArray& wanted) {

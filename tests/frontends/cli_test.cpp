@@ -33,14 +33,14 @@ class Cli : public testing::Test {
 TEST_F(Cli, WrongArgumentsPrintTheUsageAndBuildNothing) {
   apk("sw.apk", "starwars2");
   const QList<QStringList> cases = {
-      {"--build"},                                        // the value is missing
-      {"--build", "sw.apk", "--only"},                    // a value-less option last
+      {"--build"},                      // the value is missing
+      {"--build", "sw.apk", "--only"},  // a value-less option last
       {"--build", "sw.apk", "--mods"},
-      {"--build", "sw.apk", "--frobnicate"},              // unknown
-      {"--build", "sw.apk", "--Android"},                 // case matters
-      {"--build", "sw.apk", "--starwars2-assets"},        // without its "="
+      {"--build", "sw.apk", "--frobnicate"},        // unknown
+      {"--build", "sw.apk", "--Android"},           // case matters
+      {"--build", "sw.apk", "--starwars2-assets"},  // without its "="
       {"--build", "sw.apk", "stray"},
-      {"--prepare", "--play=pinball", "--build"},         // --build wins over the launcher
+      {"--prepare", "--play=pinball", "--build"},  // --build wins over the launcher
   };
   for (const QStringList& args : cases) {
     SCOPED_TRACE(args.join(' ').toStdString());
@@ -62,12 +62,14 @@ TEST_F(Cli, AnUnidentifiedApkEndsWithItsMessageOnStandardError) {
   };
   const QList<Case> cases = {
       {"missing.apk", "This file is not an APK, or it is damaged.\n"},
-      {"old.apk", "This is Starwars 2, but another version. Supported is version 1.4 (build 12).\n"},
+      {"old.apk",
+       "This is Starwars 2, but another version. Supported is version 1.4 (build 12).\n"},
       {"rock.apk",
        "This APK is not a supported game. Supported are:\n\xe2\x80\xa2 Pinball Nights 2.0.3\n"
        "\xe2\x80\xa2 Rally Dust 3.1\n\xe2\x80\xa2 Starwars 2 1.4\n"},
       {"semi;colon.apk",
-       "Please rename the file or its folder: the path must not contain \xe2\x80\x9c;\xe2\x80\x9d.\n"},
+       "Please rename the file or its folder: the path must not contain "
+       "\xe2\x80\x9c;\xe2\x80\x9d.\n"},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.apk.toStdString());

@@ -35,7 +35,7 @@ class Launcher : public testing::Test {
 TEST_F(Launcher, WrongArgumentsPrintTheUsageOverTwoLines) {
   const QString data_arg = "--data=" + data;
   const QList<QStringList> cases = {
-      {"--prepare", "--apk=a.apk"},                              // no data folder
+      {"--prepare", "--apk=a.apk"},  // no data folder
       {"--play=pinball"},
       {"--play=pinball", "--data="},                             // an empty one
       {"--prepare", data_arg, "--apk=a.apk", "--play=pinball"},  // both steps

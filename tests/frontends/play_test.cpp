@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
-
 #include <csignal>
 
 #include "support/program.hpp"
@@ -66,19 +65,21 @@ TEST_F(Play, BadIdsAreRefusedBeforeAnyFileIsTouched) {
 TEST_F(Play, AGameNotBuiltEndsWithThree) {
   const Outcome outcome = play("pinball");
   EXPECT_EQ(outcome.code, 3);
-  EXPECT_EQ(outcome.out, "error: " + data.toUtf8() + "/games/pinball/skarnbolt-pinball is not built yet.\n");
+  EXPECT_EQ(outcome.out,
+            "error: " + data.toUtf8() + "/games/pinball/skarnbolt-pinball is not built yet.\n");
   EXPECT_FALSE(QFileInfo::exists(data + "/logs"));
 }
 
 TEST_F(Play, RunsTheGameWithItsSavesOptionsAndInput) {
   place_game("pinball");
   sandbox.env.insert("GAME_EXIT", "7");
-  const Outcome outcome = play("pinball", {"--apk=x.apk", "--fullscreen", "--starwars2-assets=a", "-v"},
-                               "hello game\n");
+  const Outcome outcome = play(
+      "pinball", {"--apk=x.apk", "--fullscreen", "--starwars2-assets=a", "-v"}, "hello game\n");
   EXPECT_EQ(outcome.code, 7);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() +
-                                    "/saves/pinball --fullscreen -v\nto stderr\nstdin: hello game\n");
+  EXPECT_EQ(log("pinball.log"),
+            "args: --data " + data.toUtf8() +
+                "/saves/pinball --fullscreen -v\nto stderr\nstdin: hello game\n");
   EXPECT_FALSE(QFileInfo::exists(data + "/saves/pinball"));  // nothing to migrate, nothing made
 }
 
@@ -92,7 +93,8 @@ TEST_F(Play, AGameThatCannotStartEndsWithOne) {
   QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner);
   const Outcome outcome = play("rally");
   EXPECT_EQ(outcome.code, 1);
-  EXPECT_TRUE(outcome.out.startsWith("error: Cannot start " + exe.toUtf8() + ": ")) << outcome.out.data();
+  EXPECT_TRUE(outcome.out.startsWith("error: Cannot start " + exe.toUtf8() + ": "))
+      << outcome.out.data();
 }
 
 TEST_F(Play, KeepsTheLogsOfTheLastFiveStarts) {
@@ -128,7 +130,12 @@ TEST_F(Play, MigratesOldSavesOnceFromTheFirstPlaceThatHasThem) {
       {"port saves", local, roaming, {port}, false, port},
       {"none", local, roaming, {}, false, {}},
       {"saves already there", local, roaming, {installed}, true, {}},
-      {"unset LOCALAPPDATA is the home", {}, roaming, {home_installed, port}, false, home_installed},
+      {"unset LOCALAPPDATA is the home",
+       {},
+       roaming,
+       {home_installed, port},
+       false,
+       home_installed},
       {"empty LOCALAPPDATA is the home", "", "", {home_installed}, false, home_installed},
       {"empty APPDATA names nothing", local, "", {}, false, {}},
   };

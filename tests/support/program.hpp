@@ -96,11 +96,12 @@ inline bool make_apk(const QString& path, const QString& library, const QString&
   const QString content = text.isNull() ? "fixture library " + library + "\n" : text;
   QDir().mkpath(QFileInfo(path).path());
   QProcess python;
-  python.start("python3", {"-c",
-                           "import sys, zipfile\n"
-                           "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                           "    z.writestr('lib/armeabi-v7a/lib' + sys.argv[2] + '.so', sys.argv[3])\n",
-                           path, library, content});
+  python.start("python3",
+               {"-c",
+                "import sys, zipfile\n"
+                "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                "    z.writestr('lib/armeabi-v7a/lib' + sys.argv[2] + '.so', sys.argv[3])\n",
+                path, library, content});
   return python.waitForFinished(30000) && python.exitStatus() == QProcess::NormalExit &&
          python.exitCode() == 0;
 }
