@@ -48,8 +48,7 @@ int run_cli(QCoreApplication& app) {
       const QString value = args[++i];
       if (value != "none") request.mods = value.split(',', Qt::SkipEmptyParts);
     } else if (arg.startsWith(assets_prefix)) {
-      const QString value = arg.mid(assets_prefix.size());
-      request.assets = value.isEmpty() ? QString() : QFileInfo(value).absoluteFilePath();
+      request.assets = QFileInfo(arg.mid(assets_prefix.size())).absoluteFilePath();
     } else {
       err << kUsage;
       return 2;
