@@ -1,9 +1,48 @@
 // Launcher mode: prepares games into a data folder and starts them for an outside launcher.
 #include "builder/launcher.hpp"
 
+#include <QCoreApplication>
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "builder/launcher_parts.hpp"
+#include "builder/paths.hpp"
+#include "builder/platform.hpp"
+
 namespace builder {
+
+namespace {
+
+const char* const kUsage =
+    "usage: skarnbolt-builder --prepare --data=<dir> --apk=<apk>... [--starwars2-assets=<zip or "
+    "folder>]\n"
+    "       skarnbolt-builder --data=<dir> --play=<id> [game options...]";
+
+}  // namespace
+
+namespace launcher {
+
+void print_error(const QString& message) {
+  std::printf("error: %s\n", message.toLocal8Bit().constData());
+  std::fflush(stdout);
+}
+
+void print_progress(double fraction, const QString& text) {
+  // QString::number ignores the locale, so the point stays a point.
+  const QString value = QString::number(std::clamp(fraction, 0.0, 1.0), 'f', 3);
+  std::printf("progress %s %s\n", value.toLatin1().constData(), text.toLocal8Bit().constData());
+  std::fflush(stdout);
+}
+
+QString game_folder(const QString& id) { return data_root() + "/games/" + id; }
+
+QString game_exe(const QString& id) {
+  return game_folder(id) + "/skarnbolt-" + id + QString::fromLatin1(platform::kExe);
+}
+
+}  // namespace launcher
 
 bool is_launcher_mode(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -13,6 +52,36 @@ bool is_launcher_mode(int argc, char** argv) {
   return false;
 }
 
-int run_launcher_mode() { return 2; }
+int run_launcher_mode() {
+  const QStringList args = QCoreApplication::arguments();
+  bool prepare = false;
+  bool play_given = false;
+  QString data, id, assets;
+  QStringList apks, options;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == "--prepare") {
+      prepare = true;
+    } else if (arg.startsWith("--data=")) {
+      data = arg.mid(7);
+    } else if (arg.startsWith("--play=")) {
+      id = arg.mid(7);
+      play_given = true;
+    } else if (arg.startsWith("--apk=")) {
+      apks.append(arg.mid(6));
+    } else if (arg.startsWith("--starwars2-assets=")) {
+      assets = arg.mid(19);
+    } else {
+      options.append(arg);
+    }
+  }
+
+  if (data.isEmpty() || (prepare && (play_given || !options.isEmpty()))) {
+    launcher::print_error(QString::fromLatin1(kUsage));
+    return 2;
+  }
+  set_data_root(data);
+  return prepare ? launcher::prepare(apks, assets) : launcher::play(id, options);
+}
 
 }  // namespace builder

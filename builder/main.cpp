@@ -1,18 +1,105 @@
 // Start-up: picks the command-line build, the launcher mode or the window from the raw
 // arguments, before any application object exists.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
 #include <QTextStream>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "builder/apk_match.hpp"
+#include "builder/catalog.hpp"
+#include "builder/job.hpp"
 #include "builder/launcher.hpp"
+#include "builder/paths.hpp"
 
 namespace {
 
+const char* const kUsage =
+    "usage: skarnbolt-builder --build <apk> [--android | --switch] [--only "
+    "<folder|file.apk|file.nro>] [--mods <a,b>|none] [--starwars2-assets=<zip or folder>]\n";
+
 // The command-line build; its exit code.
 int run_cli(QCoreApplication& app) {
-  (void)app;
-  QTextStream(stderr) << "The command-line build is not there yet.\n";
-  return 1;
+  QCoreApplication::setApplicationName("skarnbolt-builder");
+  builder::use_portable_data();
+
+  const QStringList args = QCoreApplication::arguments();
+  QTextStream err(stderr);
+
+  builder::Request request;
+  const QString assets_prefix = "--starwars2-assets=";
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (arg == "--build" && has_value) {
+      request.apk = QFileInfo(args[++i]).absoluteFilePath();
+    } else if (arg == "--android") {
+      request.android = true;
+    } else if (arg == "--switch") {
+      request.switch_ = true;
+    } else if (arg == "--only" && has_value) {
+      request.install = false;
+      request.output = QFileInfo(args[++i]).absoluteFilePath();
+    } else if (arg == "--mods" && has_value) {
+      request.default_mods = false;
+      const QString value = args[++i];
+      if (value != "none") request.mods = value.split(',', Qt::SkipEmptyParts);
+    } else if (arg.startsWith(assets_prefix)) {
+      request.assets = QFileInfo(arg.mid(assets_prefix.size())).absoluteFilePath();
+    } else {
+      err << kUsage;
+      return 2;
+    }
+  }
+
+  QString error;
+  const std::optional<builder::Game> game =
+      builder::identify_apk(request.apk, builder::load_games(builder::source_dir()), error);
+  if (!game) {
+    err << error << "\n";
+    return 1;
+  }
+  request.game = *game;
+  if (game->id != "starwars2") request.assets.clear();
+  if (request.switch_) {
+    request.install = false;
+    if (request.output.isEmpty())
+      request.output = QDir::currentPath() + "/skarnbolt-" + game->id + ".nro";
+  }
+
+  int last_percent = -1;
+  int exit_code = 1;
+  builder::Job job(request);
+  // Both handlers run on the build thread; they touch only these two integers and stdout.
+  QObject::connect(
+      &job, &builder::Job::progress, &job,
+      [&last_percent](double fraction, const QString& status, qint64 eta) {
+        const int percent = int(fraction * 100);
+        if (percent == last_percent) return;
+        last_percent = percent;
+        const QString suffix = eta < 0 ? QString() : QString("  (~%1 s left)").arg(eta);
+        std::printf("%3d %%  %s%s\n", percent, status.toLocal8Bit().constData(),
+                    suffix.toLocal8Bit().constData());
+        std::fflush(stdout);
+      },
+      Qt::DirectConnection);
+  QObject::connect(
+      &job, &builder::Job::finished, &job,
+      [&job, &exit_code, &app](bool ok, const QString& message, const QString&) {
+        std::printf("%s\n", message.toLocal8Bit().constData());
+        std::printf("log: %s\n", job.log_path().toLocal8Bit().constData());
+        std::fflush(stdout);
+        exit_code = ok ? 0 : 1;
+        // Queued, so that a build that ends before the loop runs still ends it.
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+      },
+      Qt::DirectConnection);
+  job.start();
+  app.exec();
+  return exit_code;
 }
 
 // The window; the event loop's exit code.

@@ -178,3 +178,24 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 }
 
 }  // namespace builder::platform
+
+// A started game's life tied to the launcher's: the kernel sends the game SIGKILL when the
+// thread that started it ends, which for the main thread is when the launcher ends.
+
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace builder::platform {
+
+void tie_child_before_start(QProcess& process) {
+  const pid_t launcher = getpid();
+  process.setChildProcessModifier([launcher] {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The launcher may have ended before the signal was armed; then nobody would send it.
+    if (getppid() != launcher) _exit(1);
+  });
+}
+
+void tie_child_after_start(QProcess&) {}
+
+}  // namespace builder::platform

@@ -148,3 +148,32 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 }
 
 }  // namespace builder::platform
+
+// A started game's life tied to the launcher's: a job object that ends its processes when its
+// last handle closes, and whose handle this process never closes.
+
+namespace builder::platform {
+
+void tie_child_before_start(QProcess&) {}
+
+void tie_child_after_start(QProcess& process) {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return;
+  }
+  HANDLE game =
+      OpenProcess(PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, DWORD(process.processId()));
+  if (!game) {
+    CloseHandle(job);
+    return;
+  }
+  AssignProcessToJobObject(job, game);
+  CloseHandle(game);
+  // `job` stays open until this process ends, however it ends; then the system ends the game.
+}
+
+}  // namespace builder::platform

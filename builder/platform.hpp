@@ -65,3 +65,18 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 QString uninstall_entries_path();
 
 }  // namespace builder::platform
+
+// A started game's life tied to the launcher's.
+
+class QProcess;
+
+namespace builder::platform {
+
+// Before `process` starts: arranges that its program ends when this process ends, however it
+// ends. Start the process from the main thread, which lives as long as this process.
+void tie_child_before_start(QProcess& process);
+// After `process` has started: the rest of that arrangement; failures are ignored and the
+// program keeps running.
+void tie_child_after_start(QProcess& process);
+
+}  // namespace builder::platform

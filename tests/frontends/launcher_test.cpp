@@ -1,0 +1,88 @@
+// The launcher mode's prepare step, run as an outside launcher runs it.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "support/program.hpp"
+#include "support/test_support.hpp"
+
+namespace {
+
+using testing_support::Outcome;
+using testing_support::Sandbox;
+
+const QByteArray kUsageLine =
+    "error: usage: skarnbolt-builder --prepare --data=<dir> --apk=<apk>... "
+    "[--starwars2-assets=<zip or folder>]\n"
+    "       skarnbolt-builder --data=<dir> --play=<id> [game options...]\n";
+
+class Launcher : public testing::Test {
+ protected:
+  Launcher() : sandbox(QString::fromStdString(dir.path().string())), data(sandbox.root + "/data") {}
+
+  QString apk(const QString& name, const QString& library, const QString& text = {}) {
+    const QString path = sandbox.cwd + "/" + name;
+    EXPECT_TRUE(testing_support::make_apk(path, library, text));
+    return path;
+  }
+
+  testing_support::TempDir dir;
+  Sandbox sandbox;
+  QString data;
+};
+
+TEST_F(Launcher, WrongArgumentsPrintTheUsageOverTwoLines) {
+  const QString data_arg = "--data=" + data;
+  const QList<QStringList> cases = {
+      {"--prepare", "--apk=a.apk"},  // no data folder
+      {"--play=pinball"},
+      {"--play=pinball", "--data="},                             // an empty one
+      {"--prepare", data_arg, "--apk=a.apk", "--play=pinball"},  // both steps
+      {"--prepare", data_arg, "--apk=a.apk", "--fullscreen"},    // game options in prepare
+  };
+  for (const QStringList& args : cases) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    const Outcome outcome = sandbox.run(args);
+    EXPECT_EQ(outcome.code, 2);
+    EXPECT_EQ(outcome.out, kUsageLine);
+    EXPECT_FALSE(QFileInfo::exists(data));
+  }
+}
+
+TEST_F(Launcher, PrepareWithoutApkIsAUsageError) {
+  const Outcome outcome = sandbox.run({"--prepare", "--data=" + data});
+  EXPECT_EQ(outcome.code, 2);
+  EXPECT_EQ(outcome.out, "error: No APK was given (--apk=<file>).\n");
+}
+
+TEST_F(Launcher, EveryApkIsIdentifiedBeforeAnythingIsBuilt) {
+  apk("sw.apk", "starwars2");
+  apk("old.apk", "pinball", "fixture library pinball 1.9\n");
+  struct Case {
+    QString apk;
+    QByteArray line;
+  };
+  const QList<Case> cases = {
+      {"missing.apk", "error: missing.apk: This file is not an APK, or it is damaged.\n"},
+      {"./old.apk",
+       "error: ./old.apk: This is Pinball Nights, but another version. Supported is "
+       "version 2.0.3.\n"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.apk.toStdString());
+    const Outcome outcome =
+        sandbox.run({"--prepare", "--data=" + data, "--apk=sw.apk", "--apk=" + each.apk});
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_EQ(outcome.out, each.line);
+    EXPECT_FALSE(QFileInfo::exists(data));  // no saves, no games, no build log
+  }
+}
+
+TEST_F(Launcher, NeverTakesUpPortableData) {
+  sandbox.run({"--prepare", "--data=" + data, "--apk=missing.apk"});
+  sandbox.run({"--data=" + data, "--play=pinball"});
+  EXPECT_FALSE(QFileInfo::exists(sandbox.portable_data()));
+}
+
+}  // namespace
