@@ -46,4 +46,7 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
   process.startDetached();
 }
 
+const char* const kExe = "";
+const char* const kPathSep = ":";
+
 }  // namespace builder::platform
