@@ -10,8 +10,10 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <optional>
 
 #include "builder/catalog.hpp"
+#include "builder/downloads.hpp"
 
 namespace builder {
 
@@ -32,6 +34,12 @@ struct Request {
 
 // The parallel compile job count: the processor count capped by the free memory.
 int job_count();
+// The same for `threads` processors and `free_bytes` of available memory (no value when the
+// system cannot tell).
+int job_count(unsigned threads, std::optional<quint64> free_bytes);
+
+// The pinned tools a build needs, in the order they are fetched.
+QList<Tool> build_tools(bool android);
 
 class Job : public QObject {
   Q_OBJECT

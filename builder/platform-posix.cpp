@@ -46,7 +46,24 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
   process.startDetached();
 }
 
+// Programs and the environment of child processes.
+
 const char* const kExe = "";
 const char* const kPathSep = ":";
+
+std::optional<quint64> free_memory() {
+  QFile file("/proc/meminfo");
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  while (!file.atEnd()) {
+    const QByteArray line = file.readLine();
+    if (!line.startsWith("MemAvailable:")) continue;
+    bool ok = false;
+    const quint64 kib = line.mid(13).trimmed().split(' ').value(0).toULongLong(&ok);
+    if (ok) return kib * 1024;
+  }
+  return std::nullopt;
+}
+
+QString short_path(const QString& path) { return path; }
 
 }  // namespace builder::platform

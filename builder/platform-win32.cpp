@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <iterator>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -66,6 +67,27 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
   process.setCreateProcessArgumentsModifier(
       [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
   process.startDetached();
+}
+
+// Programs and the environment of child processes.
+
+const char* const kExe = ".exe";
+const char* const kPathSep = ";";
+
+std::optional<quint64> free_memory() {
+  MEMORYSTATUSEX status;
+  status.dwLength = sizeof(status);
+  if (!GlobalMemoryStatusEx(&status)) return std::nullopt;
+  return quint64(status.ullAvailPhys);
+}
+
+QString short_path(const QString& path) {
+  wchar_t buffer[260];
+  const DWORD length =
+      GetShortPathNameW(wide(QDir::toNativeSeparators(path)), buffer, DWORD(std::size(buffer)));
+  if (length < 1 || length >= std::size(buffer)) return path;
+  return QDir::fromNativeSeparators(
+      QString::fromWCharArray(buffer, int(length)));
 }
 
 }  // namespace builder::platform

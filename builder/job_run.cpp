@@ -1,0 +1,252 @@
+// The road of one build: the phase table, the CMake options of each target, the configure
+// step and the compile step with its reading of Ninja's status lines.
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+
+#include "builder/downloads.hpp"
+#include "builder/job.hpp"
+#include "builder/paths.hpp"
+#include "builder/platform.hpp"
+
+namespace builder {
+
+namespace {
+
+enum class Target { Windows, Android, Switch };
+
+Target target_of(const Request& request) {
+  if (request.android) return Target::Android;
+  if (request.switch_) return Target::Switch;
+  return Target::Windows;
+}
+
+QString header_name(Target target) {
+  switch (target) {
+    case Target::Android: return "Android";
+    case Target::Switch: return "Nintendo Switch";
+    default: return "this computer";
+  }
+}
+
+QString folder_name(Target target) {
+  switch (target) {
+    case Target::Android: return "android-arm64";
+    case Target::Switch: return "switch";
+    default: return "windows";
+  }
+}
+
+QString cmake_target(Target target, const QString& id) {
+  switch (target) {
+    case Target::Android: return "skarnbolt-" + id + "-apk";
+    case Target::Switch: return "skarnbolt-" + id + "-nro";
+    default: return "skarnbolt-" + id;
+  }
+}
+
+// Expected seconds of one compile step, by Ninja's description of it.
+double step_cost(const QString& description) {
+  if (description.startsWith("Recompiling")) return 120;
+  if (description.startsWith("Extracting")) return 20;
+  if (description.startsWith("Packaging")) return 40;
+  if (description.startsWith("Linking") &&
+      (description.contains("skarnbolt-") || description.contains("libmain")))
+    return 15;
+  if (description.contains("/generated/funcs_")) return 14;
+  return 1.5;
+}
+
+}  // namespace
+
+
+void Job::run() {
+  timer.start();
+  QDir().mkpath(cache_dir());
+  QDir().mkpath(log_dir());
+  log_file.setFileName(log_path());
+  if (!log_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    emit log_line("cannot write " + log_path());
+
+  const Target target = target_of(request);
+  jobs = job_count();
+  log(QString("%1: %2 (%3), %4, %5 parallel jobs")
+          .arg(QDateTime::currentDateTime().toString(Qt::ISODate), request.game.title,
+               request.game.version, header_name(target), QString::number(jobs)));
+
+  const bool built_before = QFileInfo::exists(cache_dir() + "/build");
+  const bool nx = target == Target::Switch;
+  const bool android = target == Target::Android;
+  QList<Phase> table = {{"Tools", 1, 0},
+                        {"Build tools", android || nx ? 60.0 : 0.0, 0},
+                        {"Configure", built_before ? 25.0 : 150.0, 0},
+                        {"Build", 900, 0},
+                        {"Finish", android ? 15.0 : 5.0, 0}};
+  if (nx && !QFileInfo::exists(cache_dir() + "/tools/devkitpro")) table[0].weight += 24;
+  for (Tool tool : build_tools(android)) {
+    const Download* row = download_for(tool);
+    if (row && cached(*row).isEmpty()) table[0].weight += row->size / 5000000.0;
+  }
+  phases = table;
+
+  set_phase(0, 0);
+  report("Preparing");
+
+  QString error;
+  QString message;
+  QString result_path;
+  bool ok = false;
+  [&] {
+    source = sync_sources(error);
+    if (source.isEmpty()) return;
+    if (!prepare_tools(error)) return;
+    if (android || nx) {
+      set_phase(1, 0);
+      report("Preparing the build tools");
+      if (!build_host_tools(error)) return;
+    }
+    set_phase(2, 0);
+    report("Preparing the build");
+    const QString& id = request.game.id;
+    QString mods = "none";
+    if (request.default_mods)
+      mods = "default";
+    else if (!request.mods.isEmpty())
+      mods = request.mods.join(';');
+    QStringList options = {"-DGAME_APKS=" + request.apk, "-DSKARNBOLT_DEFAULT_MODS=" + mods,
+                           "-DGAME_EXTRA_starwars2=" + (id == "starwars2" ? request.assets : "")};
+    if (android) {
+      options << "-DCMAKE_TOOLCHAIN_FILE=" + ndk + "/build/cmake/android.toolchain.cmake"
+              << "-DANDROID_ABI=arm64-v8a" << "-DANDROID_PLATFORM=android-24"
+              << "-DSKARNBOLT_HOST_TOOLS=" + host_tools_dir << "-DSKARNBOLT_ANDROID_SDK=" + sdk
+              << "-DSKARNBOLT_JDK=" + jdk
+              << "-DSKARNBOLT_ANDROID_KEYSTORE=" + data_dir() + "/android.keystore";
+    } else if (nx) {
+      options << "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/switch.cmake"
+              << "-DDEVKITPRO=" + platform::short_path(devkitpro)
+              << "-DSKARNBOLT_HOST_TOOLS=" + host_tools_dir;
+    } else {
+      options << "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/llvm-mingw.cmake"
+              << "-DLLVM_MINGW=" + llvm_mingw;
+    }
+    const QStringList targets = {cmake_target(target, id)};
+
+    build_dir = cache_dir() + "/build/" + folder_name(target);
+    reset_if_moved(build_dir);
+    const Estimate estimate = estimate_build(build_dir);
+    log(QString("To do: %1recompiled files to compile: %2")
+            .arg(estimate.recompile ? "recompile, " : "", QString::number(estimate.missing)));
+    phases[3].weight =
+        std::max(5.0, (estimate.other_steps * 1.5 + estimate.missing_seconds) / jobs +
+                          estimate.recompile_seconds);
+    if (QFileInfo::exists(build_dir + "/build.ninja")) phases[2].weight = 15;
+    report(QString());
+
+    if (!configure(build_dir, options, error)) return;
+    set_phase(3, 0);
+    if (!build(build_dir, targets, error)) return;
+    set_phase(4, 0);
+    if (!finish(message, result_path, error)) return;
+    set_phase(4, 1);
+    report("Done");
+    log(message);
+    ok = true;
+  }();
+  if (!ok) log("error: " + error);
+  log_file.close();
+  emit finished(ok, ok ? message : error, result_path);
+}
+
+Job::Estimate Job::estimate_build(const QString& build_dir) const {
+  const QString& id = request.game.id;
+  Estimate estimate;
+  estimate.recompile = !QFileInfo::exists(build_dir + "/games/" + id + "/generated/funcs.hpp");
+  const QString objects =
+      build_dir + "/games/CMakeFiles/recomp_game_code_" + id + ".dir/" + id + "/generated/";
+  for (int i = 0; i < 128; ++i) {
+    if (!QFileInfo::exists(objects + QString("funcs_%1.cpp.o").arg(i, 3, 10, QChar('0'))))
+      ++estimate.missing;
+  }
+  const bool windows = !request.android && !request.switch_;
+  if (windows)
+    estimate.recompile_seconds = estimate.recompile ? 135 : 15;
+  else
+    estimate.recompile_seconds = estimate.recompile ? 175 : 55;
+  estimate.missing_seconds = estimate.missing * 14.0;
+  estimate.other_steps = QFileInfo::exists(build_dir + "/build.ninja") ? 20 : 500;
+  return estimate;
+}
+
+bool Job::build(const QString& build_dir, const QStringList& targets, QString& error) {
+  const QStringList arguments =
+      QStringList{"--build", build_dir, "--target"} + targets + QStringList{"-j", QString::number(jobs)};
+  const Estimate estimate = estimate_build(build_dir);
+  double missing_seconds = estimate.missing_seconds;
+  double total = estimate.recompile_seconds + missing_seconds + estimate.other_steps * 1.5;
+  double done = 0;
+  bool seen = false;
+  phases[3].weight = std::max(
+      5.0, (missing_seconds + estimate.other_steps * 1.5) / jobs + estimate.recompile_seconds);
+  const QString building = "Building " + request.game.title;
+  report(building);
+
+  auto parse = [&](const QString& line) {
+    static const QRegularExpression status(R"(^\[(\d+)/(\d+)\] (.*)$)");
+    const QRegularExpressionMatch match = status.match(line);
+    if (!match.hasMatch()) return;
+    if (!seen) {
+      // Ninja's own step count replaces the guess made from build.ninja's presence.
+      seen = true;
+      const int steps = match.captured(2).toInt();
+      const int other = std::max(
+          0, steps - estimate.missing - (estimate.recompile ? 1 : 0) - 1);
+      missing_seconds += other * 1.5;
+      total = missing_seconds + estimate.recompile_seconds;
+      phases[3].weight = std::max(5.0, missing_seconds / jobs + estimate.recompile_seconds);
+    }
+    const QString description = match.captured(3);
+    done += step_cost(description);
+    set_phase(3, total > 0 ? done / total : 0);
+    QString text = building;
+    if (description.startsWith("Recompiling") || description.startsWith("Extracting") ||
+        description.startsWith("Packaging")) {
+      const qsizetype cut = description.indexOf(" (");
+      text = cut < 0 ? description : description.left(cut);
+    } else if (description.contains("/generated/funcs_")) {
+      text = "Compiling the recompiled code";
+    }
+    report(text);
+  };
+  if (run_process(cmake, arguments, parse) == 0) return true;
+  error = cancel.load() ? "Cancelled" : "The build failed.";
+  return false;
+}
+
+void Job::reset_if_moved(const QString& build_dir) {
+  QFile file(build_dir + "/CMakeCache.txt");
+  if (!file.open(QIODevice::ReadOnly)) return;
+  static const QRegularExpression home("^CMAKE_HOME_DIRECTORY:INTERNAL=(.*)$",
+                                       QRegularExpression::MultilineOption);
+  const QRegularExpressionMatch match = home.match(QString::fromUtf8(file.readAll()));
+  file.close();
+  if (!match.hasMatch()) return;
+  if (QDir::cleanPath(match.captured(1).trimmed()) == QDir::cleanPath(source)) return;
+  log("Sources moved: starting " + build_dir + " again");
+  QDir(build_dir).removeRecursively();
+}
+
+bool Job::configure(const QString& build_dir, const QStringList& options, QString& error) {
+  reset_if_moved(build_dir);
+  const QStringList arguments = QStringList{"-S", source, "-B", build_dir, "-G", "Ninja",
+                                            "-DCMAKE_MAKE_PROGRAM=" + ninja,
+                                            "-DCMAKE_BUILD_TYPE=Release"} +
+                                options;
+  if (run_process(cmake, arguments) == 0) return true;
+  error = cancel.load() ? "Cancelled" : "Configuring the build failed.";
+  return false;
+}
+
+}  // namespace builder
