@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
@@ -37,7 +38,9 @@ inline QApplication& gui_app() {
     qputenv("HOME", home.toUtf8());
     qputenv("LOCALAPPDATA", (home + "/local").toUtf8());
     qputenv("XDG_CONFIG_HOME", (home + "/config").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", home.toUtf8());
+    QDir().mkpath(home + "/runtime");
+    QFile::setPermissions(home + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (home + "/runtime").toUtf8());
     QDir().mkpath(home + "/Downloads");
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     // The offscreen platform says this at every size change of a window; it tells nothing.
@@ -114,18 +117,21 @@ inline void pick(QWidget* modal, const QString& path) {
   static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides its override
 }
 
-// An APK holding the stand-in library that the fixture catalogue knows for `library`.
-inline void make_apk(const fs::path& path, const std::string& library) {
+// An APK, written by Info-ZIP, holding lib/armeabi-v7a/lib<library>.so with `content`; by
+// default the stand-in that the fixture catalogue knows for `library`.
+inline void make_apk(const fs::path& path, const std::string& library,
+                     const std::string& content = "") {
+  TempDir staging;
+  write_text(staging / "AndroidManifest.xml", "manifest");
+  write_text(staging / "lib" / "armeabi-v7a" / ("lib" + library + ".so"),
+             content.empty() ? "fixture library " + library + "\n" : content);
   fs::create_directories(path.parent_path());
   std::string output;
-  const int status = run_python(
-      "import zipfile\n"
-      "with zipfile.ZipFile('" + path.string() + "', 'w') as z:\n"
-          "    z.writestr('AndroidManifest.xml', b'manifest')\n"
-          "    z.writestr('lib/armeabi-v7a/lib" + library + ".so', b'fixture library " + library +
-          "\\n')\n",
-      &output);
-  ASSERT_EQ(status, 0) << output;
+  ASSERT_EQ(run("cd " + shell_quote(staging.path().string()) + " && zip -qr " +
+                    shell_quote(fs::absolute(path).string()) + " AndroidManifest.xml lib",
+                &output),
+            0)
+      << output;
 }
 
 }  // namespace testing_support
