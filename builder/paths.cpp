@@ -37,15 +37,9 @@ QString clean(const QString& path) { return QDir::cleanPath(path); }
 
 QString app_dir() { return clean(QCoreApplication::applicationDirPath()); }
 
-// An empty LOCALAPPDATA counts as unset: paths built on it would land at the file-system root.
-QString local_app_data() {
-  const QString value = qEnvironmentVariable("LOCALAPPDATA");
-  return value.isEmpty() ? QDir::homePath() : value;
-}
+QString system_cache_dir() { return clean(platform::local_app_data() + "/skarnbolt/c"); }
 
-QString system_cache_dir() { return clean(local_app_data() + "/skarnbolt/c"); }
-
-QString system_data_dir() { return clean(local_app_data() + "/skarnbolt/data"); }
+QString system_data_dir() { return clean(platform::local_app_data() + "/skarnbolt/data"); }
 
 // The per-user root of unpacked copies; empty when LOCALAPPDATA is not set.
 QString user_unpacked_root() {
@@ -255,7 +249,7 @@ void finish_unpacked_app_removal() {
 void shorten_cache() {
   if (g_data_root.isEmpty()) return;
   const QString cache = clean(g_data_root + "/cache");
-  const QString links = clean(local_app_data() + "/skarnbolt/l");
+  const QString links = clean(platform::local_app_data() + "/skarnbolt/l");
 
   const QStringList entries =
       QDir(links).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);

@@ -1,8 +1,14 @@
-// Folder links and detached clean-up on POSIX systems: symbolic links and the shell.
+// The operating-system services on POSIX systems: symbolic links for folder links, the shell
+// for detached clean-up, /proc/meminfo for memory, and desktop entries plus an INI file in place
+// of Start-menu shortcuts and the uninstall registry.
 #include "builder/platform.hpp"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,16 +60,89 @@ const char* const kPathSep = ":";
 std::optional<quint64> free_memory() {
   QFile file("/proc/meminfo");
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  while (!file.atEnd()) {
-    const QByteArray line = file.readLine();
+  // Read until no line comes: the file reports size 0, so atEnd() is true from the start.
+  // A line reads "MemAvailable:   16084872 kB".
+  for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
     if (!line.startsWith("MemAvailable:")) continue;
+    const QList<QByteArray> fields = line.mid(13).simplified().split(' ');
     bool ok = false;
-    const quint64 kib = line.mid(13).trimmed().split(' ').value(0).toULongLong(&ok);
-    if (ok) return kib * 1024;
+    const quint64 kib = fields.value(0).toULongLong(&ok);
+    if (!ok || fields.value(1) != "kB") return std::nullopt;
+    return kib * 1024;
   }
   return std::nullopt;
 }
 
 QString short_path(const QString& path) { return path; }
+
+// Installed games.
+
+QString local_app_data() {
+  // An empty value counts as unset: paths built on it would land at the file-system root.
+  const QString value = qEnvironmentVariable("LOCALAPPDATA");
+  return value.isEmpty() ? QDir::homePath() : value;
+}
+
+namespace {
+
+// A string value of a desktop entry: backslash and control characters escaped.
+QString desktop_value(QString text) {
+  text.replace('\\', "\\\\");
+  text.replace('\n', "\\n");
+  text.replace('\t', "\\t");
+  text.replace('\r', "\\r");
+  if (text.startsWith(' ')) text.replace(0, 1, "\\s");
+  return text;
+}
+
+// One argument of an Exec line: always quoted, so blanks and shell characters stay literal;
+// a percent sign would otherwise start a field code.
+QString exec_argument(const QString& argument) {
+  QString quoted = "\"";
+  for (const QChar c : argument) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    if (c == '%') quoted += '%';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+}  // namespace
+
+QString shortcut_path(const QString& title) {
+  return QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + "/" + title +
+         ".desktop";
+}
+
+QString make_shortcut(const QString& title, const QString& exe, const QString& icon) {
+  const QString path = shortcut_path(title);
+  if (!QDir().mkpath(QFileInfo(path).path())) return {};
+  QFile::remove(path);
+  QString text = "[Desktop Entry]\nType=Application\nName=" + desktop_value(title) +
+                 "\nExec=" + desktop_value(exec_argument(exe)) +
+                 "\nPath=" + desktop_value(QFileInfo(exe).path()) + "\n";
+  if (!icon.isEmpty() && QFileInfo(icon).isFile()) text += "Icon=" + desktop_value(icon) + "\n";
+  text += "Categories=Game;\n";
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.flush()) {
+    file.close();
+    QFile::remove(path);
+    return {};
+  }
+  return path;
+}
+
+QString uninstall_entries_path() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         "/skarnbolt-uninstall.ini";
+}
+
+void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVariant>>& values) {
+  QSettings settings(uninstall_entries_path(), QSettings::IniFormat);
+  settings.beginGroup(key);
+  for (const auto& [name, value] : values) settings.setValue(name, value);
+  settings.endGroup();
+  settings.sync();
+}
 
 }  // namespace builder::platform

@@ -1,8 +1,13 @@
-// Folder links and detached clean-up on Windows: directory junctions made by cmd.exe.
+// The operating-system services on Windows: directory junctions made by cmd.exe, detached
+// clean-up, the memory status, short paths, Start-menu shortcuts and the uninstall registry.
 #include "builder/platform.hpp"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
 #include <iterator>
 
 #ifndef NOMINMAX
@@ -88,6 +93,36 @@ QString short_path(const QString& path) {
   if (length < 1 || length >= std::size(buffer)) return path;
   return QDir::fromNativeSeparators(
       QString::fromWCharArray(buffer, int(length)));
+}
+
+// Installed games.
+
+QString local_app_data() {
+  // An empty value counts as unset: paths built on it would land at the drive's root.
+  const QString value = qEnvironmentVariable("LOCALAPPDATA");
+  return value.isEmpty() ? QDir::homePath() : value;
+}
+
+QString shortcut_path(const QString& title) {
+  return QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) + "/" + title +
+         ".lnk";
+}
+
+QString make_shortcut(const QString& title, const QString& exe, const QString&) {
+  // A shortcut shows the program's own icon.
+  const QString path = shortcut_path(title);
+  if (!QDir().mkpath(QFileInfo(path).path())) return {};
+  QFile::remove(path);
+  return QFile::link(exe, path) ? path : QString();
+}
+
+QString uninstall_entries_path() { return {}; }
+
+void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVariant>>& values) {
+  // Integers become DWORD values, strings REG_SZ.
+  QSettings settings(key, QSettings::NativeFormat);
+  for (const auto& [name, value] : values) settings.setValue(name, value);
+  settings.sync();
 }
 
 }  // namespace builder::platform

@@ -43,15 +43,21 @@ QString short_path(const QString& path);
 
 // Installed games.
 
-// The per-user base folder of installed programs' data (LOCALAPPDATA, else the home folder).
+// The per-user base folder of installed programs' data: LOCALAPPDATA when set and not empty,
+// else the home folder (never the file-system root).
 QString local_app_data();
-// Makes a Start-menu entry named `title` in the applications folder that starts `exe`,
-// replacing an older one; its path, or empty when it could not be made.
-QString make_shortcut(const QString& title, const QString& exe);
+// Makes a Start-menu entry named `title` in the user's applications folder (made when missing)
+// that starts `exe`, replacing an older one; its path, or empty when it could not be made.
+// Windows: a <title>.lnk shortcut. Elsewhere: a <title>.desktop entry that also names `icon`
+// when that file exists.
+QString make_shortcut(const QString& title, const QString& exe, const QString& icon);
 // The path of the entry make_shortcut makes for `title`, made or not.
 QString shortcut_path(const QString& title);
-// Writes the uninstall entry `key` (below the current user's Uninstall key) with `values` in
-// their order; failures are not reported.
+// Writes `values` in their order under the uninstall key `key`, its full path starting with
+// "HKEY_CURRENT_USER\"; failures are not reported. Windows: the registry. Elsewhere: the group
+// `key` of the INI file uninstall_entries_path().
 void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVariant>>& values);
+// The INI file that holds the uninstall entries where there is no registry; empty on Windows.
+QString uninstall_entries_path();
 
 }  // namespace builder::platform

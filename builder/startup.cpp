@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <string_view>
 
+#include "builder/breeze_style.hpp"
 #include "builder/paths.hpp"
 
 namespace builder {
@@ -19,8 +20,7 @@ bool style_requested(int argc, char** argv) {
 }
 
 void prepare_gui(QApplication& app, bool breeze) {
-  (void)app;
-  (void)breeze;
+  if (breeze) use_breeze(app);
   QApplication::setApplicationName("skarnbolt-builder");
   QApplication::setApplicationDisplayName("Skarnbolt Builder");
   QApplication::setDesktopFileName("skarnbolt-builder");

@@ -11,6 +11,8 @@ packages=(
   openssl imagemagick rsync curl tar
   # The system trust store for the program's HTTPS downloads; a fresh machine may lack it.
   ca-certificates
+  # The Breeze Light and Breeze Dark colour schemes, compiled into the program.
+  kde-style-breeze
   # The SVG plugins that draw the window's icon; a virtual display for the screenshot script.
   libqt6svg6 xvfb
 )

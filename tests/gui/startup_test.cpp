@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTest>
@@ -127,6 +128,22 @@ TEST(StartUp, NoArgumentsShowTheDropPageWithNamesIconAndPortableData) {
   EXPECT_EQ(seen.at("data_root"), (home / "skarnbolt-builder-data").string());
   EXPECT_EQ(seen.at("page"), "0");
   EXPECT_EQ(seen.at("message"), "");
+  // Breeze Light: no KDE settings, and no colour preference on this platform.
+  EXPECT_EQ(seen.at("scheme"), ":/breeze/BreezeLight.colors");
+  EXPECT_EQ(seen.at("window"), "#eff0f1");
+}
+
+TEST(StartUp, AStyleOptionKeepsQtsPalette) {
+  for (const char* args : {"-style fusion", "--style=fusion", "-style=windows"}) {
+    SCOPED_TRACE(args);
+    TempDir home;
+    const Seen seen = start(home, args);
+    EXPECT_EQ(seen.at("has_scheme"), "0");
+    EXPECT_EQ(seen.at("window"), seen.at("standard"));
+    EXPECT_EQ(seen.at("style"), QString(args).section(QRegularExpression("[ =]"), 1).toStdString());
+    EXPECT_EQ(seen.at("page"), "0");
+    EXPECT_EQ(seen.at("name"), "skarnbolt-builder");
+  }
 }
 
 TEST(StartUp, TheFirstArgumentIsOpenedUnlessItIsAnOption) {

@@ -1,0 +1,3 @@
+#include "kde/kwindowshadow.hpp"
+
+KWindowShadow::KWindowShadow(QObject* parent) : QObject(parent) {}

@@ -1,0 +1,224 @@
+// The Breeze look: the choice of colour scheme, the compiled-in Breeze schemes and their
+// palettes, and use_breeze on a real application with and without the user's KDE settings.
+//
+// use_breeze reads the process-wide shared configs, so each start-up runs in a fresh process:
+// this executable again, as a driver, with its own configuration folders.
+#include "builder/breeze_style.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QVariant>
+#include <cstdlib>
+
+#include "kde/kcolorschememanager.hpp"
+#include "kde/kconfig.hpp"
+#include "support/test_support.hpp"
+
+void PrintTo(const QColor& colour, std::ostream* out) {
+  *out << colour.name(QColor::HexArgb).toStdString();
+}
+
+static void init_color_schemes() { Q_INIT_RESOURCE(breeze); }
+
+namespace {
+
+using namespace testing_support;
+
+const char k_light[] = ":/breeze/BreezeLight.colors";
+const char k_dark[] = ":/breeze/BreezeDark.colors";
+
+// Lightness of `colour` as a share of the way from `from` to `to`.
+double share(const QColor& colour, const QColor& from, const QColor& to) {
+  return (colour.lightnessF() - from.lightnessF()) / (to.lightnessF() - from.lightnessF());
+}
+
+// ---- The driver side: one application start-up per process.
+
+const char k_user_kdeglobals[] =
+    "[General]\nfont=Sans Serif,13,-1,5,400,0,0,0,0,0,0,0,0,0,0,1\n"
+    "menuFont=Monospace,7,-1,5,400,0,0,0,0,0,0,0,0,0,0,1\n";
+const char k_system_kdeglobals[] =
+    "[Colors:Window]\nBackgroundNormal=10,20,30\nForegroundNormal=200,210,220\n"
+    "[Colors:View]\nBackgroundNormal=1,2,3\n";
+
+void start_up() {
+  const std::string scenario = std::getenv("SKARNBOLT_T_THEME");
+  int argc = scenario == "style-option" ? 3 : 1;
+  char name[] = "driver";
+  char option[] = "-style";
+  char style[] = "windows";
+  char* argv[] = {name, option, style, nullptr};
+  QApplication app(argc, argv);
+  const QFont default_font = QApplication::font();
+  if (scenario != "style-option") builder::use_breeze(app);
+
+  const QVariant property = app.property("KDE_COLOR_SCHEME_PATH");
+  const QPalette palette = QApplication::palette();
+  const QString expected_style =
+      QStyleFactory::keys().contains("Breeze", Qt::CaseInsensitive) ? "breeze" : "fusion";
+  // Widgets take their class's font when polished.
+  QMenu menu;
+  menu.ensurePolished();
+  QPushButton button;
+  button.ensurePolished();
+  if (scenario == "plain") {
+    // No KDE settings: Breeze Light (this Qt reports no colour preference), Qt's fonts.
+    EXPECT_EQ(property.toString(), k_light);
+    EXPECT_EQ(palette.color(QPalette::Window), QColor(239, 240, 241));
+    EXPECT_EQ(palette.color(QPalette::Base), QColor(255, 255, 255));
+    EXPECT_EQ(palette.color(QPalette::Highlight), QColor(61, 174, 233));
+    EXPECT_EQ(app.style()->name(), expected_style);
+    EXPECT_EQ(QApplication::font(), default_font);
+    EXPECT_EQ(menu.font(), default_font);
+  } else if (scenario == "kde") {
+    // The user's colours (kdeglobals of the system folder) and fonts (the user's kdeglobals).
+    EXPECT_TRUE(property.isValid());
+    EXPECT_EQ(property.toString(), "");
+    EXPECT_EQ(palette.color(QPalette::Window), QColor(10, 20, 30));
+    EXPECT_EQ(palette.color(QPalette::WindowText), QColor(200, 210, 220));
+    EXPECT_EQ(palette.color(QPalette::Base), QColor(1, 2, 3));
+    EXPECT_EQ(app.style()->name(), expected_style);
+    EXPECT_EQ(QApplication::font().pointSize(), 13);
+    EXPECT_EQ(button.font().pointSize(), 13);
+    EXPECT_EQ(QApplication::font("QMenu").pointSize(), 7);
+    EXPECT_EQ(menu.font().pointSize(), 7);
+    EXPECT_EQ(menu.font().family(), "Monospace");
+  } else if (scenario == "bad-fonts") {
+    // Fonts Qt rejects are ignored; a kdeglobals without "Colors:Window" is not own colours.
+    EXPECT_EQ(property.toString(), k_light);
+    EXPECT_EQ(palette.color(QPalette::Window), QColor(239, 240, 241));
+    EXPECT_EQ(QApplication::font(), default_font);
+    EXPECT_EQ(menu.font(), default_font);
+  } else if (scenario == "style-option") {
+    EXPECT_FALSE(property.isValid());
+    EXPECT_EQ(app.style()->name(), "windows");
+    EXPECT_NE(palette.color(QPalette::Window), QColor(239, 240, 241));
+  } else {
+    FAIL() << "unknown scenario " << scenario;
+  }
+}
+
+const bool g_driver = register_driver("SKARNBOLT_T_THEME", start_up);
+
+// ---- The test side.
+
+// Runs one start-up with a user and a system configuration folder holding these kdeglobals
+// (none when empty).
+void run_start_up(const std::string& scenario, const std::string& user_kdeglobals,
+                  const std::string& system_kdeglobals) {
+  TempDir dir;
+  fs::create_directories(dir / "user");
+  fs::create_directories(dir / "system");
+  if (!user_kdeglobals.empty()) write_text(dir / "user" / "kdeglobals", user_kdeglobals);
+  if (!system_kdeglobals.empty()) write_text(dir / "system" / "kdeglobals", system_kdeglobals);
+  const std::string command =
+      "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + shell_quote((dir / "user").string()) +
+      " XDG_CONFIG_DIRS=" + shell_quote((dir / "system").string()) +
+      " SKARNBOLT_T_THEME=" + scenario + " " +
+      shell_quote(fs::read_symlink("/proc/self/exe").string()) + " --gtest_filter=Driver.run";
+  std::string output;
+  EXPECT_EQ(run(command, &output), 0) << output;
+}
+
+TEST(BreezeStartUp, WithoutKdeSettingsBreezeLight) { run_start_up("plain", "", ""); }
+
+TEST(BreezeStartUp, UserColoursAndFontsWin) {
+  run_start_up("kde", k_user_kdeglobals, k_system_kdeglobals);
+}
+
+TEST(BreezeStartUp, RejectedFontsAreIgnored) {
+  run_start_up("bad-fonts", "[General]\nfont=,13\nmenuFont=\n[Colors:View]\nBackgroundNormal=1,2,3\n",
+               "");
+}
+
+TEST(BreezeStartUp, StyleOptionLeavesQtAlone) { run_start_up("style-option", "", ""); }
+
+TEST(ColorSchemePath, Choice) {
+  EXPECT_EQ(builder::color_scheme_path(true, false), "");
+  EXPECT_EQ(builder::color_scheme_path(true, true), "");
+  EXPECT_EQ(builder::color_scheme_path(false, false), k_light);
+  EXPECT_EQ(builder::color_scheme_path(false, true), k_dark);
+}
+
+// The compiled-in schemes, read in this process without any KDE settings around.
+class BreezeSchemes : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "breeze_style_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    init_color_schemes();
+  }
+};
+
+TEST_F(BreezeSchemes, ResourceIsReadAloneAndWhole) {
+  TempDir dir;
+  write_text(dir / "kdeglobals", "[General]\nfont=Serif,20\n[Colors:Window]\nBackgroundNormal=1,1,1\n");
+  qputenv("XDG_CONFIG_HOME", dir.path().string().c_str());
+  const KSharedConfigPtr config = KSharedConfig::openConfig(k_dark);
+  EXPECT_EQ(config->name(), k_dark);
+  EXPECT_FALSE(config->hasGroup("General") && config->group("General").value("font"));
+  EXPECT_EQ(config->group("Colors:Window").readEntry("BackgroundNormal", QColor()),
+            QColor(42, 46, 50));
+  EXPECT_TRUE(config->hasGroup(QStringLiteral("Colors:Header") + QChar(0x1D) + "Inactive"));
+  EXPECT_TRUE(KSharedConfig::openConfig(k_light)->hasGroup("Colors:Selection"));
+  qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(BreezeSchemes, Palettes) {
+  struct Case {
+    const char* scheme;
+    QPalette::ColorRole role;
+    QColor expected;
+  };
+  const Case cases[] = {
+      {k_light, QPalette::Window, QColor(239, 240, 241)},
+      {k_light, QPalette::WindowText, QColor(35, 38, 41)},
+      {k_light, QPalette::Base, QColor(255, 255, 255)},
+      {k_light, QPalette::AlternateBase, QColor(247, 247, 247)},
+      {k_light, QPalette::Button, QColor(252, 252, 252)},
+      {k_light, QPalette::Highlight, QColor(61, 174, 233)},
+      {k_light, QPalette::HighlightedText, QColor(255, 255, 255)},
+      {k_light, QPalette::PlaceholderText, QColor(112, 125, 138)},
+      {k_light, QPalette::Link, QColor(41, 128, 185)},
+      {k_light, QPalette::ToolTipBase, QColor(247, 247, 247)},
+      {k_dark, QPalette::Window, QColor(42, 46, 50)},
+      {k_dark, QPalette::WindowText, QColor(252, 252, 252)},
+      {k_dark, QPalette::Base, QColor(27, 30, 32)},
+      {k_dark, QPalette::AlternateBase, QColor(35, 38, 41)},
+      {k_dark, QPalette::Button, QColor(49, 54, 59)},
+      {k_dark, QPalette::Highlight, QColor(61, 174, 233)},
+      {k_dark, QPalette::HighlightedText, QColor(252, 252, 252)},
+      {k_dark, QPalette::PlaceholderText, QColor(161, 169, 177)},
+      {k_dark, QPalette::Link, QColor(29, 153, 243)},
+      {k_dark, QPalette::ToolTipText, QColor(252, 252, 252)},
+  };
+  for (const Case& c : cases) {
+    const QPalette palette =
+        KColorScheme::createApplicationPalette(KSharedConfig::openConfig(c.scheme));
+    // Both schemes leave inactive windows as they are.
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+      EXPECT_EQ(palette.color(group, c.role), c.expected) << c.scheme << " " << c.role;
+  }
+  for (const char* scheme : {k_light, k_dark}) {
+    const QPalette palette =
+        KColorScheme::createApplicationPalette(KSharedConfig::openConfig(scheme));
+    // Disabled text is faded most of the way (0.65) into its slightly darkened background.
+    const QColor base = palette.color(QPalette::Disabled, QPalette::Base);
+    EXPECT_LT(base.lightnessF(), palette.color(QPalette::Active, QPalette::Base).lightnessF());
+    const double faded =
+        share(palette.color(QPalette::Disabled, QPalette::Text),
+              palette.color(QPalette::Active, QPalette::Text), base);
+    EXPECT_GT(faded, 0.55) << scheme;
+    EXPECT_LT(faded, 0.75) << scheme;
+  }
+}
+
+}  // namespace
