@@ -27,8 +27,9 @@ QString qpath(const fs::path& path) { return QString::fromStdString(path.string(
 
 // The application, or null when another benchmark made a console one first.
 QApplication* gui() {
-  static QApplication* app = [] () -> QApplication* {
-    if (QCoreApplication::instance()) return qobject_cast<QApplication*>(QCoreApplication::instance());
+  static QApplication* app = []() -> QApplication* {
+    if (QCoreApplication::instance())
+      return qobject_cast<QApplication*>(QCoreApplication::instance());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // The offscreen platform says this at every size change of a window; it tells nothing.
     static const QtMessageHandler previous = qInstallMessageHandler(

@@ -61,7 +61,8 @@ Window::Window() {
   auto* name = new QLabel("Skarnbolt Builder", this);
   name->setFont(heading_font(name, 1.4));
   titles->addWidget(name);
-  titles->addWidget(small_label("Turns a supported game's APK into a game for this computer.", this));
+  titles->addWidget(
+      small_label("Turns a supported game's APK into a game for this computer.", this));
   header->addLayout(titles, 1);
   root->addLayout(header);
 
@@ -207,10 +208,10 @@ Window::Window() {
   connect(menu->addAction(QString::fromUtf8("Build only (save the game to a folder)…")),
           &QAction::triggered, this, [this] { start(false, false, false); });
   menu->addSeparator();
-  connect(menu->addAction("Build for Android (install on a connected device)"),
-          &QAction::triggered, this, [this] { start(true, true, false); });
-  connect(menu->addAction(QString::fromUtf8("Build Android APK only…")), &QAction::triggered,
-          this, [this] { start(true, false, false); });
+  connect(menu->addAction("Build for Android (install on a connected device)"), &QAction::triggered,
+          this, [this] { start(true, true, false); });
+  connect(menu->addAction(QString::fromUtf8("Build Android APK only…")), &QAction::triggered, this,
+          [this] { start(true, false, false); });
   menu->addSeparator();
   connect(menu->addAction(QString::fromUtf8("Build for Nintendo Switch (homebrew)…")),
           &QAction::triggered, this, [this] { start(false, false, true); });

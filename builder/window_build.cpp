@@ -61,9 +61,9 @@ void Window::start(bool android, bool install, bool switch_) {
           QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
           QFileDialog::ShowDirsOnly);
     } else {
-      request.output = QFileDialog::getSaveFileName(
-          this, "Save the Android package", downloads + "/" + request.game.title + ".apk",
-          "Android packages (*.apk)");
+      request.output = QFileDialog::getSaveFileName(this, "Save the Android package",
+                                                    downloads + "/" + request.game.title + ".apk",
+                                                    "Android packages (*.apk)");
     }
     if (request.output.isEmpty()) return;
   }
@@ -151,9 +151,9 @@ void Window::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
-  const auto answer = QMessageBox::question(this, "Cancel the build?",
-                                            "A build is running. Cancel it and quit?",
-                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+  const auto answer =
+      QMessageBox::question(this, "Cancel the build?", "A build is running. Cancel it and quit?",
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
   // The Job's signals keep arriving while the box is open: the build may have ended meanwhile.
   if (!job) {
     if (answer == QMessageBox::Yes) event->accept();
@@ -167,8 +167,8 @@ void Window::closeEvent(QCloseEvent* event) {
 
 void Window::show_in_folder() {
   const QFileInfo info(last_result);
-  const QString folder = info.isDir() && !last_result.endsWith(".app") ? last_result
-                                                                        : info.absolutePath();
+  const QString folder =
+      info.isDir() && !last_result.endsWith(".app") ? last_result : info.absolutePath();
   QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
@@ -190,8 +190,8 @@ void Window::pin_size() {
   const int min_width = qMax(520, box->totalMinimumSize().width());
   setMinimumWidth(min_width);
   const int w = qMax(width(), min_width);
-  const int h = box->hasHeightForWidth() ? box->totalHeightForWidth(w)
-                                         : box->totalSizeHint().height();
+  const int h =
+      box->hasHeightForWidth() ? box->totalHeightForWidth(w) : box->totalSizeHint().height();
   int min_height = h;
   int max_height = h;
   if (!log_view->isHidden()) {
@@ -216,8 +216,7 @@ void Window::resizeEvent(QResizeEvent* event) {
   if (event->size().width() != event->oldSize().width()) pin_size();
   if (width() < minimumWidth() || height() < minimumHeight() || height() > maximumHeight()) {
     QTimer::singleShot(0, this, [this] {
-      resize(qMax(width(), minimumWidth()),
-             qMin(qMax(height(), minimumHeight()), maximumHeight()));
+      resize(qMax(width(), minimumWidth()), qMin(qMax(height(), minimumHeight()), maximumHeight()));
     });
   }
 }

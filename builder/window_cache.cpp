@@ -103,8 +103,7 @@ void Window::clear_cache() {
             "again.\n\n";
   const auto answer = QMessageBox::question(
       this, "Clear the cache?",
-      "Delete the downloaded build tools and build files (" + format_size(bytes) + ")?\n\n" +
-          note +
+      "Delete the downloaded build tools and build files (" + format_size(bytes) + ")?\n\n" + note +
           "Installed games stay. The next build downloads and compiles everything again, so it "
           "takes longer.",
       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);

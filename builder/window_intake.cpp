@@ -137,8 +137,7 @@ bool Window::ask_extra() {
                   QMessageBox::NoButton, this);
   box.setTextFormat(Qt::RichText);
   QPushButton* zip = box.addButton(QString::fromUtf8("Choose ZIP…"), QMessageBox::AcceptRole);
-  QPushButton* folder =
-      box.addButton(QString::fromUtf8("Choose folder…"), QMessageBox::AcceptRole);
+  QPushButton* folder = box.addButton(QString::fromUtf8("Choose folder…"), QMessageBox::AcceptRole);
   QPushButton* without = box.addButton("Build without", QMessageBox::DestructiveRole);
   box.addButton(QMessageBox::Cancel);
   box.setDefaultButton(zip);

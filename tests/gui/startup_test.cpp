@@ -1,4 +1,6 @@
 // The window road of start-up: its pieces in a fresh process each, and the program itself.
+#include "builder/startup.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,11 +12,10 @@
 #include <QStyle>
 #include <QTest>
 #include <cstdio>
-#include <sstream>
 #include <map>
+#include <sstream>
 
 #include "builder/paths.hpp"
-#include "builder/startup.hpp"
 #include "builder/window.hpp"
 #include "support/gui.hpp"
 
@@ -66,12 +67,12 @@ using Seen = std::map<std::string, std::string>;
 Seen start(const TempDir& home, const std::string& args) {
   const std::string h = shell_quote(home.path().string());
   std::string output;
-  const int status =
-      run("env -u LOCALAPPDATA -u APPIMAGE HOME=" + h + " XDG_CONFIG_HOME=" + h +
-              "/config SKARNBOLT_BUILDER_HOME=" + h + " QT_QPA_PLATFORM=offscreen SKARNBOLT_T_ARGS=" +
-              shell_quote(args) + " " + shell_quote(fs::read_symlink("/proc/self/exe").string()) +
-              " --gtest_filter=Driver.run",
-          &output);
+  const int status = run("env -u LOCALAPPDATA -u APPIMAGE HOME=" + h + " XDG_CONFIG_HOME=" + h +
+                             "/config SKARNBOLT_BUILDER_HOME=" + h +
+                             " QT_QPA_PLATFORM=offscreen SKARNBOLT_T_ARGS=" + shell_quote(args) +
+                             " " + shell_quote(fs::read_symlink("/proc/self/exe").string()) +
+                             " --gtest_filter=Driver.run",
+                         &output);
   EXPECT_EQ(status, 0) << output;
   Seen seen;
   std::istringstream lines(output);

@@ -43,8 +43,9 @@ std::function<void(QWidget*)> question(const QString& text) {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), "Add extra data?");
     EXPECT_EQ(box->icon(), QMessageBox::Question);
-    EXPECT_TRUE(box->text().startsWith("Do you have the game's extra data (the "
-                                       "<i>assets_service</i> folder)?"));
+    EXPECT_TRUE(
+        box->text().startsWith("Do you have the game's extra data (the "
+                               "<i>assets_service</i> folder)?"));
     const QList<QAbstractButton*> buttons = box->buttons();
     ASSERT_EQ(buttons.size(), 4);
     EXPECT_EQ(box->buttonRole(buttons[0]), QMessageBox::AcceptRole);
@@ -107,8 +108,7 @@ TEST_F(ExtraData, AZipOrAFolderIsNamedOnTheGamePage) {
     SCOPED_TRACE(c.button);
     open("starwars2");
     const QString chosen = qpath(c.chosen);
-    ModalAnswers answers(
-        {question(QString::fromUtf8(c.button)), file(c.caption, chosen)});
+    ModalAnswers answers({question(QString::fromUtf8(c.button)), file(c.caption, chosen)});
     EXPECT_TRUE(window_.ask_extra());
     EXPECT_EQ(answers.waiting(), 0u);
     EXPECT_EQ(window_.assets, chosen);

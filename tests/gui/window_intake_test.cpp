@@ -31,8 +31,8 @@ void report_missing_sources() {
   gui_app();
   builder::Window window;
   std::printf("@@message=%s\n@@shown=%d\n@@build=%d\n",
-              window.message_label->text().toUtf8().constData(),
-              !window.message_label->isHidden(), window.build_button->isEnabled());
+              window.message_label->text().toUtf8().constData(), !window.message_label->isHidden(),
+              window.build_button->isEnabled());
   std::fflush(stdout);
 }
 
@@ -70,12 +70,11 @@ TEST_F(WindowIntake, StartsOnTheDropPageWithNothingToBuild) {
   EXPECT_EQ(window.drop_area->focusPolicy(), Qt::StrongFocus);
   EXPECT_FALSE(window.build_button->isEnabled());
   EXPECT_EQ(window.build_button->text(), "Build && Install");
-  for (QWidget* hidden : {static_cast<QWidget*>(window.message_label),
-                          static_cast<QWidget*>(window.advanced_button), window.advanced_panel,
-                          window.progress_panel, static_cast<QWidget*>(window.play_button),
-                          static_cast<QWidget*>(window.folder_button),
-                          static_cast<QWidget*>(window.details_button),
-                          static_cast<QWidget*>(window.log_view)})
+  for (QWidget* hidden :
+       {static_cast<QWidget*>(window.message_label), static_cast<QWidget*>(window.advanced_button),
+        window.advanced_panel, window.progress_panel, static_cast<QWidget*>(window.play_button),
+        static_cast<QWidget*>(window.folder_button), static_cast<QWidget*>(window.details_button),
+        static_cast<QWidget*>(window.log_view)})
     EXPECT_TRUE(hidden->isHidden()) << hidden->metaObject()->className();
   EXPECT_EQ(window.game_index, -1);
 
@@ -85,8 +84,8 @@ TEST_F(WindowIntake, StartsOnTheDropPageWithNothingToBuild) {
 }
 
 TEST_F(WindowIntake, OpeningAnApkShowsItsGameAndMods) {
-  for (const auto& [id, library] : {std::pair{"pinball", "pinball"}, {"rally", "rallydust"},
-                                    {"starwars2", "starwars2"}}) {
+  for (const auto& [id, library] :
+       {std::pair{"pinball", "pinball"}, {"rally", "rallydust"}, {"starwars2", "starwars2"}}) {
     SCOPED_TRACE(id);
     builder::Window window;
     window.show();
@@ -158,8 +157,8 @@ TEST_F(WindowIntake, AFailedIdentificationLeavesNoGame) {
   make_apk(dir_ / "other-version.apk", "pinball", "another build");
   make_apk(dir_ / "unknown.apk", "somethingelse");
   make_apk(dir_ / "a;b" / "pinball.apk", "pinball");
-  for (const char* name : {"notes.apk", "other-version.apk", "unknown.apk", "a;b/pinball.apk",
-                           "missing.apk"}) {
+  for (const char* name :
+       {"notes.apk", "other-version.apk", "unknown.apk", "a;b/pinball.apk", "missing.apk"}) {
     SCOPED_TRACE(name);
     builder::Window window;
     window.open_apk(apk("pinball"));
@@ -205,8 +204,8 @@ TEST_F(WindowIntake, DragEnterTakesOnlyALocalApkInAnyLetterCase) {
     QList<QUrl> urls;
     bool taken;
   } cases[] = {
-      {{text, upper}, true}, {{lower}, true},         {{remote, text, lower}, true},
-      {{text}, false},       {{remote}, false},       {{folder_like}, false},
+      {{text, upper}, true}, {{lower}, true},   {{remote, text, lower}, true},
+      {{text}, false},       {{remote}, false}, {{folder_like}, false},
       {{}, false},
   };
   for (const auto& c : cases) {
@@ -226,10 +225,9 @@ TEST_F(WindowIntake, DragEnterIsRefusedDuringABuild) {
 
 TEST_F(WindowIntake, DropOpensTheFirstLocalApkAndEndsTheHighlight) {
   builder::Window window;
-  const QList<QUrl> urls = {QUrl("https://127.0.0.1/rally.apk"),
-                            QUrl::fromLocalFile(qpath(dir_ / "readme.txt")),
-                            QUrl::fromLocalFile(apk("pinball", "Pinball.APK")),
-                            QUrl::fromLocalFile(apk("rallydust"))};
+  const QList<QUrl> urls = {
+      QUrl("https://127.0.0.1/rally.apk"), QUrl::fromLocalFile(qpath(dir_ / "readme.txt")),
+      QUrl::fromLocalFile(apk("pinball", "Pinball.APK")), QUrl::fromLocalFile(apk("rallydust"))};
   ASSERT_TRUE(drag_enter(window, urls));
   EXPECT_TRUE(window.drop_area->hover);
 

@@ -209,9 +209,8 @@ TEST_F(WindowResult, ClosingDuringABuildAnsweredYesClosesWhenTheJobHasFinished) 
 TEST_F(WindowResult, BuildEndingWhileTheQuestionIsOpenThenYesClosesAtOnce) {
   window_.show();
   builder::Job* job = attach();
-  ModalAnswers answers({close_question(QMessageBox::Yes, [&] {
-    emit job->finished(true, "Installed.", qpath(dir_.path()));
-  })});
+  ModalAnswers answers({close_question(
+      QMessageBox::Yes, [&] { emit job->finished(true, "Installed.", qpath(dir_.path())); })});
   EXPECT_TRUE(window_.close());
   EXPECT_EQ(answers.waiting(), 0u);
   EXPECT_TRUE(window_.isHidden());
@@ -221,9 +220,8 @@ TEST_F(WindowResult, BuildEndingWhileTheQuestionIsOpenThenYesClosesAtOnce) {
 TEST_F(WindowResult, BuildEndingWhileTheQuestionIsOpenThenNoKeepsTheWindow) {
   window_.show();
   builder::Job* job = attach();
-  ModalAnswers answers({close_question(QMessageBox::No, [&] {
-    emit job->finished(true, "Installed.", qpath(dir_.path()));
-  })});
+  ModalAnswers answers({close_question(
+      QMessageBox::No, [&] { emit job->finished(true, "Installed.", qpath(dir_.path())); })});
   EXPECT_FALSE(window_.close());
   EXPECT_TRUE(window_.isVisible());
   EXPECT_FALSE(window_.close_requested);
@@ -269,8 +267,7 @@ TEST_F(WindowResult, PlayStartsTheInstalledGameInItsFolder) {
   emit job->finished(true, "Installed.", qpath(folder));
   ASSERT_FALSE(window_.play_button->isHidden());
   window_.play_button->click();
-  QTRY_VERIFY_WITH_TIMEOUT(fs::exists(folder / "started") &&
-                               !read_text(folder / "started").empty(),
+  QTRY_VERIFY_WITH_TIMEOUT(fs::exists(folder / "started") && !read_text(folder / "started").empty(),
                            10000);
   EXPECT_EQ(read_text(folder / "started"), folder.string() + "\n");
 }

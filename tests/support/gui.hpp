@@ -40,7 +40,8 @@ inline QApplication& gui_app() {
     qputenv("LOCALAPPDATA", (home + "/local").toUtf8());
     qputenv("XDG_CONFIG_HOME", (home + "/config").toUtf8());
     QDir().mkpath(home + "/runtime");
-    QFile::setPermissions(home + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(home + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", (home + "/runtime").toUtf8());
     QDir().mkpath(home + "/Downloads");
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
@@ -68,8 +69,8 @@ inline QString downloads() { return qpath(gui_home().path()) + "/Downloads"; }
 class ModalAnswers {
  public:
   explicit ModalAnswers(std::deque<std::function<void(QWidget*)>> handlers)
-      : handlers_(std::make_shared<std::deque<std::function<void(QWidget*)>>>(
-            std::move(handlers))) {
+      : handlers_(
+            std::make_shared<std::deque<std::function<void(QWidget*)>>>(std::move(handlers))) {
     timer_.setInterval(5);
     QObject::connect(&timer_, &QTimer::timeout, [handlers = handlers_] {
       QWidget* modal = QApplication::activeModalWidget();
