@@ -1,5 +1,6 @@
 // Start-up: picks the command-line build, the launcher mode or the window from the raw
 // arguments, before any application object exists.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +15,8 @@
 #include "builder/job.hpp"
 #include "builder/launcher.hpp"
 #include "builder/paths.hpp"
+#include "builder/startup.hpp"
+#include "builder/window.hpp"
 
 namespace {
 
@@ -104,10 +107,15 @@ int run_cli(QCoreApplication& app) {
 
 // The window; the event loop's exit code.
 int run_gui(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("skarnbolt-builder");
-  QTextStream(stdout) << "Skarnbolt Builder\n";
-  return 0;
+  const bool breeze = !builder::style_requested(argc, argv);
+  QApplication app(argc, argv);
+  builder::prepare_gui(app, breeze);
+  builder::Window window;
+  window.show();
+  if (const auto apk = builder::apk_argument(QApplication::arguments())) window.open_apk(*apk);
+  const int code = QApplication::exec();
+  builder::finish_unpacked_app_removal();
+  return code;
 }
 
 }  // namespace

@@ -13,6 +13,8 @@ packages=(
   ca-certificates
   # The Breeze Light and Breeze Dark colour schemes, compiled into the program.
   kde-style-breeze
+  # The SVG plugins that draw the window's icon; a virtual display for the screenshot script.
+  libqt6svg6 xvfb
 )
 
 missing=()

@@ -1,0 +1,224 @@
+// The main window's builds: start, progress, the result, cancelling, closing, and its size.
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "builder/platform.hpp"
+#include "builder/window.hpp"
+
+namespace builder {
+
+QString eta_text(qint64 eta) {
+  if (eta < 0) return QString();
+  if (eta < 60) return "less than a minute left";
+  if (eta < 5400) return QString("about %1 min left").arg((eta + 30) / 60);
+  // The minutes are rounded on their own; 7199 s reads "1 h 60 min".
+  return QString("about %1 h %2 min left").arg(eta / 3600).arg((eta % 3600 + 30) / 60);
+}
+
+void Window::start(bool android, bool install, bool switch_) {
+  if (game_index < 0 || job) return;
+  if (!ask_extra()) return;
+
+  Request request;
+  request.apk = QFileInfo(apk_path).absoluteFilePath();
+  request.game = games[game_index];
+  request.default_mods = true;
+  request.android = android;
+  request.switch_ = switch_;
+  request.install = install;
+  request.export_folder = false;
+  request.assets = assets;
+  for (const QCheckBox* box : mod_boxes) {
+    if (box->isChecked()) request.mods.append(box->property("mod").toString());
+    if (box->isChecked() != box->property("default").toBool()) request.default_mods = false;
+  }
+
+  if (!install) {
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (switch_) {
+      request.output = QFileDialog::getSaveFileName(
+          this, "Save the Nintendo Switch homebrew",
+          downloads + "/skarnbolt-" + request.game.id + ".nro", "Switch homebrew (*.nro)");
+    } else if (!android) {
+      request.output = QFileDialog::getExistingDirectory(
+          this, "Choose where to save the game",
+          QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
+          QFileDialog::ShowDirsOnly);
+    } else {
+      request.output = QFileDialog::getSaveFileName(this, "Save the Android package",
+                                                    downloads + "/" + request.game.title + ".apk",
+                                                    "Android packages (*.apk)");
+    }
+    if (request.output.isEmpty()) return;
+  }
+
+  play_possible = install && !android;
+  job = new Job(std::move(request), this);
+  connect(job, &Job::progress, this, &Window::on_progress);
+  connect(job, &Job::log_line, log_view, &QPlainTextEdit::appendPlainText);
+  connect(job, &Job::finished, this, &Window::on_finished);
+
+  log_view->clear();
+  message_label->hide();
+  play_button->hide();
+  folder_button->hide();
+  progress_bar->setValue(0);
+  status_label->setText("Starting");
+  eta_label->clear();
+  set_building(true);
+  job->start();
+}
+
+void Window::on_progress(double fraction, const QString& status, qint64 eta) {
+  progress_bar->setValue(static_cast<int>(1000 * fraction));
+  status_label->setText(status);
+  eta_label->setText(eta_text(eta));
+}
+
+void Window::on_finished(bool ok, const QString& message, const QString& result_path) {
+  if (job) job->deleteLater();
+  job = nullptr;
+  if (close_requested) {
+    close();
+    return;
+  }
+  set_building(false);
+  last_result = result_path;
+  progress_panel->setVisible(ok);
+  if (ok) {
+    progress_bar->setValue(1000);
+    status_label->setText("Done");
+    eta_label->clear();
+    message_label->setText(message);
+    message_label->show();
+    play_button->setVisible(play_possible);
+    folder_button->setVisible(!result_path.isEmpty());
+  } else {
+    message_label->setText(message);
+    message_label->show();
+    play_button->hide();
+    folder_button->hide();
+    details_button->show();
+  }
+  update_cache_size();
+  QApplication::alert(this, 0);
+  fit();
+}
+
+void Window::set_building(bool building) {
+  if (building) {
+    progress_panel->show();
+    cancel_button->show();
+    cancel_button->setEnabled(true);
+    build_button->setEnabled(false);
+  } else {
+    cancel_button->hide();
+    cancel_button->setEnabled(false);
+    build_button->setEnabled(game_index >= 0);
+  }
+  pages->setEnabled(!building);
+  clear_button->setEnabled(!building);
+  advanced_panel->setEnabled(!building);
+  details_button->show();
+  fit();
+}
+
+void Window::cancel_build() {
+  if (job) job->cancel.exchange(true);
+  cancel_button->setEnabled(false);
+  status_label->setText(QString::fromUtf8("Cancelling…"));
+}
+
+void Window::closeEvent(QCloseEvent* event) {
+  if (!job) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  const auto answer =
+      QMessageBox::question(this, "Cancel the build?", "A build is running. Cancel it and quit?",
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+  // The Job's signals keep arriving while the box is open: the build may have ended meanwhile.
+  if (!job) {
+    if (answer == QMessageBox::Yes) event->accept();
+    return;
+  }
+  if (answer != QMessageBox::Yes) return;
+  close_requested = true;
+  job->cancel.exchange(true);
+  status_label->setText(QString::fromUtf8("Cancelling…"));
+}
+
+void Window::show_in_folder() {
+  const QFileInfo info(last_result);
+  const QString folder =
+      info.isDir() && !last_result.endsWith(".app") ? last_result : info.absolutePath();
+  QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void Window::play() {
+  if (game_index < 0) return;
+  QProcess::startDetached(last_result + "/skarnbolt-" + games[game_index].id + platform::kExe, {},
+                          last_result);
+}
+
+void Window::fit() {
+  layout()->activate();
+  adjustSize();
+  pin_size();
+}
+
+void Window::pin_size() {
+  QLayout* box = layout();
+  box->activate();
+  const int min_width = qMax(520, box->totalMinimumSize().width());
+  setMinimumWidth(min_width);
+  const int w = qMax(width(), min_width);
+  const int h =
+      box->hasHeightForWidth() ? box->totalHeightForWidth(w) : box->totalSizeHint().height();
+  int min_height = h;
+  int max_height = h;
+  if (!log_view->isHidden()) {
+    min_height = h - log_view->sizeHint().height() + log_view->minimumHeight();
+    max_height = QWIDGETSIZE_MAX;
+  }
+  if (min_height == minimumHeight() && max_height == maximumHeight()) return;
+  setMinimumHeight(0);
+  setMaximumHeight(QWIDGETSIZE_MAX);
+  setMinimumHeight(min_height);
+  setMaximumHeight(max_height);
+}
+
+bool Window::event(QEvent* event) {
+  const bool result = QWidget::event(event);
+  if (event->type() == QEvent::LayoutRequest) pin_size();
+  return result;
+}
+
+void Window::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (event->size().width() != event->oldSize().width()) pin_size();
+  if (width() < minimumWidth() || height() < minimumHeight() || height() > maximumHeight()) {
+    QTimer::singleShot(0, this, [this] {
+      resize(qMax(width(), minimumWidth()), qMin(qMax(height(), minimumHeight()), maximumHeight()));
+    });
+  }
+}
+
+}  // namespace builder
