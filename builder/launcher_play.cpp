@@ -30,19 +30,26 @@ QString old_saves(const QString& id) {
 }
 
 // Copies the older saves of `id` into `saves`, which does not exist yet; the old files stay.
+// The copy is made beside `saves` and renamed into place only when whole, so that a copy that
+// failed halfway is tried again at the next start instead of passing for the saves.
 void migrate_saves(const QString& id, const QString& saves) {
   const QString old = old_saves(id);
   if (old.isEmpty()) return;
+  const QString partial = saves + ".part";
+  QDir(partial).removeRecursively();
   const QDir from(old);
-  bool ok = true;
+  bool ok = QDir().mkpath(partial);
   QDirIterator it(old, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
   while (ok && it.hasNext()) {
     const QString file = it.next();
-    const QString target = saves + "/" + from.relativeFilePath(file);
+    const QString target = partial + "/" + from.relativeFilePath(file);
     ok = QDir().mkpath(QFileInfo(target).path()) && QFile::copy(file, target);
   }
-  if (ok) ok = QDir().mkpath(saves);
-  if (!ok) print_error("Cannot copy the saves from " + QDir::toNativeSeparators(old));
+  if (ok) ok = QDir().rename(partial, saves);
+  if (!ok) {
+    QDir(partial).removeRecursively();
+    print_error("Cannot copy the saves from " + QDir::toNativeSeparators(old));
+  }
 }
 
 // Keeps the four logs before this start: <id>-1.log is the newest of them.

@@ -188,6 +188,20 @@ TEST_F(Play, SavesThatCannotBeCopiedAreReportedAndTheGameStillStarts) {
   EXPECT_TRUE(log("pinball.log").startsWith("args: --data "));
 }
 
+TEST_F(Play, AMigrationThatFailsHalfwayIsTriedAgainAtTheNextStart) {
+  const QString installed = sandbox.home() + "/Programs/skarnbolt-port/pinball/saves";
+  write_file(installed + "/slot1.sav", "one");
+  // A link to nothing cannot be copied, whichever file comes first.
+  ASSERT_TRUE(QFile::link(installed + "/missing", installed + "/slot2.sav"));
+  place_game("pinball");
+  EXPECT_EQ(play("pinball").out, "error: Cannot copy the saves from " + installed.toUtf8() + "\n");
+  EXPECT_FALSE(QFileInfo::exists(data + "/saves/pinball"));
+
+  QFile::remove(installed + "/slot2.sav");
+  EXPECT_EQ(play("pinball").out, "");
+  EXPECT_EQ(file_bytes(data + "/saves/pinball/slot1.sav"), "one");
+}
+
 bool process_gone(qint64 pid) {
   if (::kill(pid_t(pid), 0) != 0) return true;
   // A zombie waiting for its new parent to reap it has ended too.
