@@ -4,7 +4,6 @@
 #include "builder/platform.hpp"
 
 #include <QDir>
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +12,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -177,15 +177,8 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
   settings.sync();
 }
 
-}  // namespace builder::platform
-
 // A started game's life tied to the launcher's: the kernel sends the game SIGKILL when the
 // thread that started it ends, which for the main thread is when the launcher ends.
-
-#include <csignal>
-#include <sys/prctl.h>
-
-namespace builder::platform {
 
 void tie_child_before_start(QProcess& process) {
   const pid_t launcher = getpid();

@@ -147,12 +147,8 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
   settings.sync();
 }
 
-}  // namespace builder::platform
-
 // A started game's life tied to the launcher's: a job object that ends its processes when its
 // last handle closes, and whose handle this process never closes.
-
-namespace builder::platform {
 
 void tie_child_before_start(QProcess&) {}
 
