@@ -21,9 +21,7 @@ class Cli : public testing::Test {
   Cli() : sandbox(QString::fromStdString(dir.path().string())) {}
 
   QString apk(const QString& name, const QString& library, const QString& text = {}) {
-    const QString path = sandbox.cwd + "/" + name;
-    EXPECT_TRUE(testing_support::make_apk(path, library, text));
-    return path;
+    return sandbox.apk(name, library, text);
   }
 
   testing_support::TempDir dir;

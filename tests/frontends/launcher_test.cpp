@@ -22,9 +22,7 @@ class Launcher : public testing::Test {
   Launcher() : sandbox(QString::fromStdString(dir.path().string())), data(sandbox.root + "/data") {}
 
   QString apk(const QString& name, const QString& library, const QString& text = {}) {
-    const QString path = sandbox.cwd + "/" + name;
-    EXPECT_TRUE(testing_support::make_apk(path, library, text));
-    return path;
+    return sandbox.apk(name, library, text);
   }
 
   testing_support::TempDir dir;

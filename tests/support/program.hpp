@@ -26,6 +26,9 @@ inline QString program_path() { return QString::fromUtf8(SKARNBOLT_PROGRAM); }
 // A home for the program below `root`: HOME and SKARNBOLT_BUILDER_HOME point into it (so the
 // command-line build's portable data is root + "/home/skarnbolt-builder-data"), and nothing of
 // the user's own folders leaks in.
+// Defined below.
+inline bool make_apk(const QString& path, const QString& library, const QString& text = {});
+
 class Sandbox {
  public:
   explicit Sandbox(const QString& root) : root(root), cwd(root + "/work"), program(program_path()) {
@@ -40,6 +43,12 @@ class Sandbox {
   }
 
   QString home() const { return root + "/home"; }
+  // An APK named `name` in `cwd` holding the stand-in library `library`; its path.
+  QString apk(const QString& name, const QString& library, const QString& text = {}) const {
+    const QString path = cwd + "/" + name;
+    EXPECT_TRUE(make_apk(path, library, text));
+    return path;
+  }
   // The command-line build's data folder.
   QString portable_data() const { return home() + "/skarnbolt-builder-data"; }
 
@@ -92,7 +101,7 @@ inline QByteArray file_bytes(const QString& path) {
 
 // Makes an APK at `path` (python3 zipfile) whose ARM library `library` holds `text`; by
 // default the stand-in text that the fixture catalogue's hash matches.
-inline bool make_apk(const QString& path, const QString& library, const QString& text = {}) {
+inline bool make_apk(const QString& path, const QString& library, const QString& text) {
   const QString content = text.isNull() ? "fixture library " + library + "\n" : text;
   QDir().mkpath(QFileInfo(path).path());
   QProcess python;
