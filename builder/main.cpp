@@ -93,6 +93,7 @@ int run_cli(QCoreApplication& app) {
       &job, &builder::Job::finished, &job,
       [&job, &exit_code, &app](bool ok, const QString& message, const QString&) {
         std::printf("%s\n", message.toLocal8Bit().constData());
+        std::fflush(stdout);
         std::printf("log: %s\n", job.log_path().toLocal8Bit().constData());
         std::fflush(stdout);
         exit_code = ok ? 0 : 1;
