@@ -3,7 +3,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <string>
+#include <vector>
 
+#include "builder/launcher.hpp"
 #include "support/program.hpp"
 #include "support/test_support.hpp"
 
@@ -74,6 +77,29 @@ TEST_F(Launcher, EveryApkIsIdentifiedBeforeAnythingIsBuilt) {
     EXPECT_EQ(outcome.code, 1);
     EXPECT_EQ(outcome.out, each.line);
     EXPECT_FALSE(QFileInfo::exists(data));  // no saves, no games, no build log
+  }
+}
+
+TEST(LauncherMode, ChosenByPrepareOrByPlayWithItsEquals) {
+  struct Case {
+    std::vector<std::string> args;
+    bool launcher;
+  };
+  const std::vector<Case> cases = {
+      {{"prog", "--prepare"}, true},
+      {{"prog", "--data=d", "--play=pinball"}, true},
+      {{"prog", "--play="}, true},
+      {{"prog", "--play", "pinball"}, false},  // without its "="
+      {{"prog", "--Prepare"}, false},
+      {{"prog", "--prepared"}, false},
+      {{"--prepare"}, false},  // the program name does not count
+      {{"prog"}, false},
+  };
+  for (const Case& each : cases) {
+    std::vector<char*> argv;
+    for (const std::string& arg : each.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    EXPECT_EQ(builder::is_launcher_mode(int(argv.size()), argv.data()), each.launcher)
+        << each.args.back();
   }
 }
 
