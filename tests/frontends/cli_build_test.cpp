@@ -100,9 +100,10 @@ TEST_F(CliBuild, OnlyModsAndExtraDataReachTheBuildAsGiven) {
                                    "/out/Pinball Nights\nlog: "));
   EXPECT_TRUE(QFileInfo::exists(sandbox.cwd + "/out/Pinball Nights/skarnbolt-pinball"));
 
-  // Empty pieces are dropped; the extra data of another game is ignored; the later --only wins.
+  // Empty pieces are dropped; a later "none" keeps the list; the extra data of another game is
+  // ignored; the later --only wins.
   outcome = sandbox.run({"--build", "pinball.apk", "--only", "out", "--mods", "camera,,framerate",
-                         "--starwars2-assets=nowhere", "--only", "out2"});
+                         "--starwars2-assets=nowhere", "--only", "out2", "--mods", "none"});
   ASSERT_EQ(outcome.code, 0) << outcome.out.data();
   args = configure_arguments();
   EXPECT_TRUE(args.contains("-DSKARNBOLT_DEFAULT_MODS=camera;framerate"));
