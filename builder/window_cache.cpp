@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <mutex>
 #include <thread>
 
 #include "builder/paths.hpp"
@@ -70,20 +71,40 @@ QString about_text() {
   return text;
 }
 
+// The application that measurements post their result to; null once it is being destroyed.
+std::mutex g_post_mutex;
+QCoreApplication* g_post_app = nullptr;
+
+void forget_application() {
+  const std::lock_guard<std::mutex> lock(g_post_mutex);
+  g_post_app = nullptr;
+}
+
 }  // namespace
 
 void Window::update_cache_size() {
   clear_button->setText("Clear cache");
+  // The folders are named here: the program may end while the thread still walks, and then the
+  // workspace globals and the application are gone.
+  QStringList folders = {cache_dir()};
+  const QString unpacked = unpacked_app_dir();
+  if (!unpacked.isEmpty()) folders << QFileInfo(unpacked).absolutePath();
+  folders << legacy_cache_dirs();
+  {
+    const std::lock_guard<std::mutex> lock(g_post_mutex);
+    if (g_post_app != QCoreApplication::instance()) {
+      g_post_app = QCoreApplication::instance();
+      qAddPostRoutine(forget_application);
+    }
+  }
   QPointer<Window> self(this);
-  std::thread([self] {
-    qint64 size = tree_size(cache_dir());
-    const QString unpacked = unpacked_app_dir();
-    if (!unpacked.isEmpty()) size += tree_size(QFileInfo(unpacked).absolutePath());
-    for (const QString& folder : legacy_cache_dirs()) size += tree_size(folder);
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return;
+  std::thread([self, folders] {
+    qint64 size = 0;
+    for (const QString& folder : folders) size += tree_size(folder);
+    const std::lock_guard<std::mutex> lock(g_post_mutex);
+    if (!g_post_app) return;
     QMetaObject::invokeMethod(
-        app,
+        g_post_app,
         [self, size] {
           if (!self) return;
           self->clear_button->setText("Clear cache (" + format_size(size) + ")");
