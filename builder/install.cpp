@@ -64,12 +64,13 @@ bool make_folder(const BuiltGame& game, const QString& destination, QString& err
   const QString exe_copy = destination + "/" + exe.fileName();
   // Qt's copy never overwrites: without this a reinstall would keep the old executable.
   QFile::remove(exe_copy);
-  bool ok = QFile::copy(game.exe, exe_copy);
+  const bool exe_ok = QFile::copy(game.exe, exe_copy);
   QDir(destination + "/game").removeRecursively();
-  ok = ok && copy_tree(game.data_dir + "/lib", destination + "/game/lib") &&
-       copy_tree(game.data_dir + "/assets", destination + "/game/assets") &&
-       copy_tree(game.data_dir + "/icon.png", destination + "/game/icon.png");
-  if (!ok) {
+  // Every part is copied even after a failed one; the failure is reported once at the end.
+  const bool lib_ok = copy_tree(game.data_dir + "/lib", destination + "/game/lib");
+  const bool assets_ok = copy_tree(game.data_dir + "/assets", destination + "/game/assets");
+  const bool icon_ok = copy_tree(game.data_dir + "/icon.png", destination + "/game/icon.png");
+  if (!exe_ok || !lib_ok || !assets_ok || !icon_ok) {
     error = "Cannot copy the game into " + native(destination);
     return false;
   }
@@ -146,16 +147,22 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
       const QString adb = sdk + "/platform-tools/adb" + platform::kExe;
       QStringList serials;
       static const QRegularExpression blanks("\\s+");
-      run_process(adb, {"devices"}, [&serials](const QString& line) {
+      const int listed = run_process(adb, {"devices"}, [&serials](const QString& line) {
         const QStringList pieces = line.split(blanks);
         if (pieces.size() >= 2 && pieces[1] == "device") serials << pieces[0];
       });
+      // A cancelled build ends as cancelled, not with the APK saved as if no device were there.
+      if (listed != 0 && cancel.load()) {
+        error = "Cancelled";
+        return false;
+      }
       if (!serials.isEmpty()) {
         report("Installing on " + serials.first());
         if (run_process(adb, {"-s", serials.first(), "install", "-r", apk}) != 0) {
-          error =
-              "Installing on the device failed (see the log). An older version signed with "
-              "another key has to be uninstalled first.";
+          error = cancel.load()
+                      ? "Cancelled"
+                      : "Installing on the device failed (see the log). An older version signed "
+                        "with another key has to be uninstalled first.";
           return false;
         }
         message = game.title + " is installed on the Android device.";

@@ -281,6 +281,37 @@ TEST_F(FinishTest, WindowsFailureKeepsTheResultPathEmpty) {
   EXPECT_EQ(out.error,
             "Cannot copy the game into " + base + "/local/Programs/skarnbolt-port/rally");
   EXPECT_TRUE(out.result_path.isEmpty());
+  // The game data is still copied after the executable failed.
+  EXPECT_EQ(file_bytes(base + "/local/Programs/skarnbolt-port/rally/game/icon.png"), "png v1");
+}
+
+// Cancelling while adb lists the devices or installs ends with "Cancelled" and saves nothing.
+TEST_F(FinishTest, CancelDuringAdbEndsCancelled) {
+  for (const char* step : {"devices", "install"}) {
+    SCOPED_TRACE(step);
+    QDir().mkpath(sdk() + "/platform-tools");
+    // The step named by `step` hangs; the other answers at once.
+    const QByteArray script =
+        QByteArray("#!/bin/sh\n") + "if [ \"$1\" = devices ]; then\n" +
+        (QByteArray(step) == "devices" ? "  exec sleep 20\n" : "") +
+        "  printf 'List of devices attached\\nemulator-5554\\tdevice\\n'; exit 0\n"
+        "fi\nexec sleep 20\n";
+    put_file(adb(), script);
+    QFile::setPermissions(adb(), QFile::permissions(adb()) | QFile::ExeOwner);
+    QFile::remove(saved_apk());
+
+    builder::Job job(request(true, false, true, ""));
+    job.build_dir = build();
+    job.sdk = sdk();
+    QObject::connect(&job, &builder::Job::log_line, [&](const QString& line) {
+      if (line.startsWith("$ ") && line.split(' ').contains(step)) job.cancel = true;
+    });
+    QString message, result_path, error;
+    EXPECT_FALSE(job.finish(message, result_path, error));
+    EXPECT_EQ(error, "Cancelled");
+    EXPECT_TRUE(result_path.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(saved_apk()));
+  }
 }
 
 }  // namespace

@@ -206,4 +206,18 @@ TEST(WindowsBuild, FailuresCancelsAndMovedSources) {
   }
 }
 
+// A log that cannot be opened is said once through log_line; the build goes on without it.
+TEST(WindowsBuild, UnwritableLogStillBuilds) {
+  JobWorkspace ws;
+  fs::create_directories(ws.log());  // a folder where the log file should be
+  const JobResult result = run_job(pinball_request(ws), configure_line);
+  ASSERT_GE(result.lines.size(), 3);
+  EXPECT_EQ(result.lines[0], "cannot write " + q(ws.log()));
+  EXPECT_GT(header_jobs(result.lines.mid(1)), 0) << result.lines.value(1).toStdString();
+  EXPECT_EQ(result.lines.last(), "error: Cancelled");
+  EXPECT_EQ(result.finished_count, 1);
+  EXPECT_TRUE(fs::is_directory(ws.log()));
+  wait_for_idle(ws.build("windows"));
+}
+
 }  // namespace
