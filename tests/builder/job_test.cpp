@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QThread>
 #include <chrono>
 #include <fstream>
 #include <thread>
 
+#include "builder/paths.hpp"
 #include "support/test_support.hpp"
+#include "support/tool_cache.hpp"
 
 namespace {
 
@@ -272,6 +276,43 @@ TEST(JobProcess, CancelEndsTheChild) {
   EXPECT_EQ(seen, QStringList{"started"});
   // Far less than the child's own minute: the kill came from the poll.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+TEST(JobTools, CachedToolsAreTakenAsTheyAreAndSetTheChildEnvironment) {
+  app();
+  TempDir dir;
+  const fs::path cache = dir / "cache";
+  ASSERT_TRUE(seed_tool_cache(cache, true, false));
+  builder::set_cache_dir(q(cache));
+  const QString path_before = QProcessEnvironment::systemEnvironment().value("PATH");
+  const QString tools = q(cache / "tools");
+  struct Case {
+    bool android;
+    QStringList path_head;
+    QString java_home;
+  };
+  const Case cases[] = {
+      {false, {tools + "/cmake/bin", tools + "/ninja", tools + "/llvm-mingw/bin"}, {}},
+      {true,
+       {tools + "/cmake/bin", tools + "/ninja", tools + "/llvm-mingw/bin", tools + "/jdk/bin"},
+       tools + "/jdk"},
+  };
+  for (const Case& c : cases) {
+    Job job(request_for("rally", c.android));
+    QSignalSpy spy(&job, &Job::progress);
+    QString error;
+    ASSERT_TRUE(job.prepare_tools(error)) << error.toStdString();
+    EXPECT_EQ(spy.count(), 0);  // nothing to download, so no download status
+    EXPECT_EQ(job.cmake, tools + "/cmake/bin/cmake");
+    EXPECT_EQ(job.ninja, tools + "/ninja/ninja");
+    EXPECT_TRUE(QFileInfo(job.ninja).isExecutable());
+    EXPECT_EQ(job.env.value("NINJA_STATUS"), "[%f/%t] ");
+    EXPECT_EQ(job.env.value("PATH"), c.path_head.join(':') + ":" + path_before);
+    EXPECT_EQ(job.env.contains("JAVA_HOME"), c.android);
+    EXPECT_EQ(job.env.value("JAVA_HOME"), c.java_home);
+    EXPECT_EQ(job.sdk, c.android ? tools + "/android-sdk" : QString());
+  }
+  builder::set_cache_dir(QString());
 }
 
 // True once `pid` has ended (gone, or a zombie waiting for its new parent).
