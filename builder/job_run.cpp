@@ -185,7 +185,7 @@ bool Job::build(const QString& build_dir, const QStringList& targets, QString& e
       QStringList{"--build", build_dir, "--target"} + targets + QStringList{"-j", QString::number(jobs)};
   const Estimate estimate = estimate_build(build_dir);
   double missing_seconds = estimate.missing_seconds;
-  double total = estimate.recompile_seconds + missing_seconds + estimate.other_steps * 1.5;
+  double total = 0;  // the cost of all steps, known from Ninja's first status line
   double done = 0;
   bool seen = false;
   phases[3].weight = std::max(

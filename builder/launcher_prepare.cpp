@@ -118,9 +118,6 @@ int prepare(const QStringList& apks, const QString& assets) {
     Request request;
     request.apk = QFileInfo(apks[i]).absoluteFilePath();
     request.game = game;
-    request.default_mods = true;
-    request.android = false;
-    request.switch_ = false;
     request.install = false;
     request.output = folder;
     request.export_folder = true;

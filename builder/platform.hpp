@@ -1,12 +1,14 @@
 // The few operating-system services the engine needs, one implementation per platform.
 #pragma once
 
-#include <QString>
-#include <QtGlobal>
 #include <QList>
 #include <QPair>
+#include <QString>
 #include <QVariant>
+#include <QtGlobal>
 #include <optional>
+
+class QProcess;
 
 namespace builder::platform {
 
@@ -64,13 +66,7 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 // The INI file that holds the uninstall entries where there is no registry; empty on Windows.
 QString uninstall_entries_path();
 
-}  // namespace builder::platform
-
 // A started game's life tied to the launcher's.
-
-class QProcess;
-
-namespace builder::platform {
 
 // Before `process` starts: arranges that its program ends when this process ends, however it
 // ends. Start the process from the main thread, which lives as long as this process.

@@ -38,11 +38,9 @@ void Window::start(bool android, bool install, bool switch_) {
   Request request;
   request.apk = QFileInfo(apk_path).absoluteFilePath();
   request.game = games[game_index];
-  request.default_mods = true;
   request.android = android;
   request.switch_ = switch_;
   request.install = install;
-  request.export_folder = false;
   request.assets = assets;
   for (const QCheckBox* box : mod_boxes) {
     if (box->isChecked()) request.mods.append(box->property("mod").toString());

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,7 +33,10 @@ class HttpsPeer {
     server_.start("python3", {script(), dir + "/cert.pem", dir + "/key.pem", root(), log()});
     if (!server_.waitForStarted(10000))
       return;
-    while (!server_.canReadLine() && server_.waitForReadyRead(10000)) {
+    // Python with its TLS modules can take a while to start on a busy machine, as when the
+    // whole suite runs in parallel: wait for the port line up to a minute in all.
+    const QDeadlineTimer deadline(60000);
+    while (!server_.canReadLine() && server_.waitForReadyRead(int(deadline.remainingTime()))) {
     }
     const QStringList ports = QString::fromLatin1(server_.readLine()).trimmed().split(' ');
     if (ports.size() != 2)
