@@ -97,7 +97,7 @@ void Window::open_apk(const QString& path) {
   pages->setCurrentIndex(1);
   message_label->hide();
 
-  qDeleteAll(mod_boxes);
+  // The layout holds the boxes and their description labels; both go with their items.
   mod_boxes.clear();
   while (QLayoutItem* item = mods_layout->takeAt(0)) {
     delete item->widget();
