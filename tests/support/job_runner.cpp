@@ -31,22 +31,6 @@ void ensure_app() {
 
 const char* const kLibraries[] = {"pinball", "rallydust", "starwars2"};
 
-// True when a process other than this one works in `folder` or names it on its command line.
-bool busy(const fs::path& folder) {
-  const std::string text = folder.string();
-  const std::string self = std::to_string(QCoreApplication::applicationPid());
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
-    const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ec);
-    if (!ec && cwd.string().rfind(text, 0) == 0) return true;
-    const std::string command = read_text(entry.path() / "cmdline");
-    if (command.find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 JobResult run_job(builder::Request request, const std::function<bool(const QString&)>& on_line) {
@@ -173,8 +157,24 @@ QString log_text(const JobResult& result) {
   return text;
 }
 
+// True when a process other than this one works in `folder` or names it on its command line.
+bool folder_busy(const fs::path& folder) {
+  const std::string text = folder.string();
+  const std::string self = std::to_string(QCoreApplication::applicationPid());
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ec);
+    if (!ec && cwd.string().rfind(text, 0) == 0) return true;
+    const std::string command = read_text(entry.path() / "cmdline");
+    if (command.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 void wait_for_idle(const fs::path& folder) {
-  for (int i = 0; i < 300 && busy(folder); ++i)
+  for (int i = 0; i < 300 && folder_busy(folder); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 

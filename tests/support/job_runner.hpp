@@ -70,6 +70,9 @@ QStringList file_lines(const fs::path& path);
 // The log file as the job's log_line signals make it: each line followed by a line feed.
 QString log_text(const JobResult& result);
 
+// True when a process other than this one works in `folder` or names it on its command line.
+bool folder_busy(const fs::path& folder);
+
 // Waits until no process works in `folder` any more (at most 30 s): what a cancelled build
 // left running there ends once the test port's hold is released.
 void wait_for_idle(const fs::path& folder);
