@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <string_view>
+#include <unordered_map>
 
 namespace apk {
 
@@ -51,12 +54,18 @@ class StringPool {
 
   std::uint64_t size() const { return count_; }
 
+  // Where string `index` begins in the data; equal places decode to equal strings.
+  std::pair<std::uint64_t, bool> place(std::uint64_t index) const {
+    if (!data_) return {0, false};
+    return {strings_start_ + u32_at(*data_, pos_ + 28 + 4 * index), utf8_};
+  }
+
   // String `index` (below size()), cut to at most `limit` characters.
   std::string at(std::uint64_t index,
                  std::uint64_t limit = std::numeric_limits<std::uint64_t>::max()) const {
     if (!data_) return {};
     const Bytes& d = *data_;
-    std::uint64_t start = strings_start_ + u32_at(d, pos_ + 28 + 4 * index);
+    std::uint64_t start = place(index).first;
     std::string out;
     if (utf8_) {
       std::uint64_t p = start;
@@ -222,20 +231,46 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
   // Each icon comes from a type chunk of its own, and real chunks outweigh their paths;
   // a hostile table aiming thousands of tiny chunks at one long path would otherwise
   // multiply that path far beyond the table's size, so the paths kept stop there.
+  // Such a table may also aim them at one huge member that is no PNG, or aim thousands of
+  // offset slots at one long string: each string place is decoded once and each member read
+  // once, and the distinct strings decoded stop at the table's size as well, which no real
+  // table reaches (its strings do not overlap).
   const std::uint64_t kLongestName = 65535;
+  using PngSize = std::optional<std::pair<std::uint32_t, std::uint32_t>>;
+  struct Lookup {
+    std::string path;
+    PngSize size;
+  };
+  std::map<std::pair<std::uint64_t, bool>, Lookup> by_place;
+  std::map<std::string, PngSize> by_path;
+  std::unordered_map<std::string_view, const ZipEntry*> members;
+  for (const ZipEntry& e : reader.entries) members.emplace(e.name, &e);
   std::uint64_t path_bytes = 0;
+  std::uint64_t decoded_bytes = 0;
   for (const Candidate& c : candidates) {
-    std::string path = c.pool.at(c.string, kLongestName + 1);
-    if (path.size() > kLongestName || path.size() < 4 ||
-        path.compare(path.size() - 4, 4, ".png") != 0)
-      continue;
-    if (path_bytes + path.size() > t.size()) break;
-    std::optional<Bytes> png = reader.read(path);
-    if (!png) continue;
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> size = png_size(*png);
-    if (!size) continue;
-    path_bytes += path.size();
-    icons.push_back({std::move(path), c.density, size->first, size->second});
+    auto [found, fresh] = by_place.try_emplace(c.pool.place(c.string));
+    Lookup& lookup = found->second;
+    if (fresh) {
+      lookup.path = c.pool.at(c.string, kLongestName + 1);
+      decoded_bytes += lookup.path.size();
+      if (decoded_bytes > t.size()) break;
+      const std::string& path = lookup.path;
+      if (path.size() > kLongestName || path.size() < 4 ||
+          path.compare(path.size() - 4, 4, ".png") != 0)
+        continue;
+      auto [known, first_time] = by_path.try_emplace(path);
+      if (first_time) {
+        auto member = members.find(path);
+        std::optional<Bytes> png;
+        if (member != members.end()) png = reader.read(*member->second);
+        if (png) known->second = png_size(*png);
+      }
+      lookup.size = known->second;
+    }
+    if (!lookup.size) continue;
+    if (path_bytes + lookup.path.size() > t.size()) break;
+    path_bytes += lookup.path.size();
+    icons.push_back({lookup.path, c.density, lookup.size->first, lookup.size->second});
   }
   std::stable_sort(icons.begin(), icons.end(), [](const IconFile& a, const IconFile& b) {
     return std::uint64_t(a.width) * a.height > std::uint64_t(b.width) * b.height;

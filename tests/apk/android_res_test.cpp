@@ -583,6 +583,34 @@ TEST(AppIcons, RepeatedPathsStayButStopAtTheTableSize) {
   EXPECT_GT((icons.size() + 1) * path.size(), apk.table.size());
 }
 
+TEST(AppIcons, ThousandsOfChunksAtOneMemberReadItOnce) {
+  // The real icon first, then 100,000 tiny chunks naming one long path whose member inflates
+  // to 32 MiB but is no PNG. Reading that member once per chunk would take hours; read once,
+  // the lookup takes about as long as for any APK of this size.
+  TempDir dir;
+  const std::string big = "res/" + std::string(3000, 'b') + ".png";
+  Table t;
+  t.values.utf8 = false;
+  t.values.strings = {std::u16string(big.begin(), big.end()), u"res/a.png"};
+  t.types = {{.density = 480, .value_string = 1}};
+  t.types.resize(100001, {.density = 160});
+  Apk apk{manifest_bytes(plain_manifest(kIconId)), table_bytes(t),
+          {{big, Bytes(32 << 20, 0)}, {"res/a.png", make_png(48, 48)}}};
+  std::vector<apk::IconFile> icons = icons_of(dir, apk);
+  EXPECT_EQ(summary(icons), (Summary{{"res/a.png", 480}}));
+  ASSERT_EQ(icons.size(), 1u);
+  EXPECT_EQ(icons[0].width, 48u);
+
+  // The same path as a PNG: every configuration naming it is kept, up to the table's size.
+  apk.members[0].second = make_png(16, 16);
+  icons = icons_of(dir, apk);
+  ASSERT_EQ(icons.size(), 1 + (apk.table.size() - 9) / big.size());
+  EXPECT_EQ(icons[0].path, "res/a.png");
+  EXPECT_EQ(icons.back().path, big);
+  EXPECT_EQ(icons.back().density, 160);
+  EXPECT_EQ(icons.back().width, 16u);
+}
+
 TEST(AppIcons, DamagedHeadersAndCandidatesGiveNothing) {
   struct Case {
     const char* what;
