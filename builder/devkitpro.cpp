@@ -8,8 +8,10 @@
 #include <QProcess>
 #include <QStringList>
 #include <QSysInfo>
+#include <optional>
 
 #include "builder/paths.hpp"
+#include "builder/tar_listing.hpp"
 
 namespace builder {
 
@@ -55,6 +57,26 @@ int unpack(const QString& cmake, const QString& archive, const QString& dest) {
   return process.exitCode();
 }
 
+// CMake's tar listing of an archive ("tf" or "tvf"); no value when it does not succeed.
+std::optional<QByteArray> list(const QString& cmake, const QString& mode, const QString& archive) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::SeparateChannels);
+  process.start(cmake, {"-E", "tar", mode, archive});
+  if (!process.waitForStarted(-1) || !process.waitForFinished(-1) ||
+      process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    return std::nullopt;
+  return process.readAllStandardOutput();
+}
+
+// Whether the archive can be unpacked into a folder already holding `links` without writing
+// anywhere else. CMake's tar mode follows "..", absolute names and links, and the lists are
+// not hash-checked, so each archive is looked at before anything of it is written.
+bool stays_inside(const QString& cmake, const QString& archive, QSet<QString>& links) {
+  const std::optional<QByteArray> names = list(cmake, "tf", archive);
+  const std::optional<QByteArray> verbose = names ? list(cmake, "tvf", archive) : std::nullopt;
+  return verbose && tar_listing_safe(*names, *verbose, links);
+}
+
 // The fields of one desc file: the first value after each %NAME% header.
 QHash<QString, QString> read_desc(const QByteArray& text) {
   QHash<QString, QString> fields;
@@ -86,7 +108,8 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
                      QHash<QString, Package>& packages, QString& error) {
   const QString folder = database + ".d";
   QDir(folder).removeRecursively();
-  if (unpack(cmake, database, folder) != 0) {
+  QSet<QString> links;
+  if (!stays_inside(cmake, database, links) || unpack(cmake, database, folder) != 0) {
     QDir(folder).removeRecursively();
     error = "Cannot read " + kListName + " " + QFileInfo(database).fileName();
     return false;
@@ -187,6 +210,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
   const QString staging = cache_dir() + "/tools/devkitpro.tmp";
   QDir(staging).removeRecursively();
   qint64 done = 0;
+  QSet<QString> links;  // of all packages so far: they share one folder
   for (const Package& package : chosen) {
     FetchContext piece;
     piece.cancel = context.cancel;
@@ -201,7 +225,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
       return {};
     if (context.log)
       context.log("Unpacking " + package.filename);
-    const int code = unpack(cmake, archive, staging);
+    const int code = stays_inside(cmake, archive, links) ? unpack(cmake, archive, staging) : -1;
     QFile::remove(archive);
     if (code != 0) {
       error = "Cannot unpack " + package.filename;

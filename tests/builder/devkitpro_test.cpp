@@ -108,6 +108,7 @@ struct Entry {
   bool wrong_sha = false;  // the listed digest is not the file's
   QString listed;          // the FILENAME given; empty: the usual one
   QString desc = "desc";   // the name of its record file in the database
+  QString hostile;         // a member leading out of the folder: "dotdot", "absolute", "link"
   QString filename() const {
     return listed.isEmpty() ? name + "-" + version + "-any.pkg.tar.gz" : listed;
   }
@@ -134,8 +135,45 @@ Entry* find(std::vector<Entry>& entries, const QString& name) {
   return nullptr;
 }
 
+// Where hostile members aim: above the unpacking folder, at an absolute path, through a link.
+QString escaped_dotdot() {
+  return builder::cache_dir() + "/escaped-dotdot";
+}
+QString outside() {
+  return g_world->base + "/outside";
+}
+
+// Packs `folder` into the gzipped tar `archive`, with `members` first, and then one hostile
+// member of the given form (none when empty) whose names start with `prefix`.
+void pack(const QString& folder, const QString& members, const QString& archive,
+          const QString& hostile, const QString& prefix) {
+  const QString tar = archive + ".tar";
+  const QString evil = g_world->base + "/evil";
+  write_file(evil + "/evil", "escaped");
+  QDir().mkpath(outside());
+  QString command = "cd " + QString::fromStdString(sh(folder)) + " && tar cf " +
+                    QString::fromStdString(sh(tar)) + " " + members;
+  const QString append = " && tar rf " + QString::fromStdString(sh(tar)) + " -P -C " +
+                         QString::fromStdString(sh(evil)) + " --transform ";
+  if (hostile == "dotdot")
+    command += append + "'s,^evil$,../../escaped-dotdot,' evil";
+  if (hostile == "absolute")
+    command += append + "'s,^evil$," + outside() + "/escaped-absolute,' evil";
+  if (hostile == "link") {
+    QFile::remove(evil + "/lnk");
+    QFile::link(outside(), evil + "/lnk");
+    command += append + "'s,^lnk$," + prefix + "lnk,' lnk" + append + "'s,^evil$," + prefix +
+               "lnk/escaped-link,' evil";
+  }
+  command += " && gzip -c " + QString::fromStdString(sh(tar)) + " > " +
+             QString::fromStdString(sh(archive)) + " && rm " + QString::fromStdString(sh(tar));
+  shell(command);
+}
+
 // Makes every package and both databases on the server; returns the package sizes by name.
-QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
+// `hostile_list` gives the host database a hostile member of that form.
+QHash<QString, qint64> publish(const std::vector<Entry>& entries,
+                               const QString& hostile_list = {}) {
   QDir(packages()).removeRecursively();
   QDir().mkpath(host_dir());
   const QString staging = g_world->base + "/staging";
@@ -157,8 +195,13 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
         write_file(tree + "/opt/devkitpro/" + e.name + "/payload",
                    noise(20000 + 1000 * int(sizes.size()), quint32(sizes.size())));
         write_file(tree + "/.PKGINFO", "pkgname = " + e.name.toUtf8());
-        shell("cd " + QString::fromStdString(sh(tree)) + " && tar czf " +
-              QString::fromStdString(sh(file)) + " .PKGINFO opt");
+        // Links that stay inside, as real packages have them.
+        const QString own = tree + "/opt/devkitpro/" + e.name;
+        QFile::link("VERSION", own + "/VERSION-link");
+        QFile::link("../" + e.name + "/payload", own + "/payload-link");
+        shell("ln " + QString::fromStdString(sh(own + "/payload")) + " " +
+              QString::fromStdString(sh(own + "/payload-hard")));
+        pack(tree, ".PKGINFO opt", file, e.hostile, "opt/devkitpro/" + e.name + "/");
       }
       const QByteArray bytes = read_file(file);
       sizes.insert(e.name, bytes.size());
@@ -181,8 +224,7 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries) {
       write_file(db_dir + "/" + e.name + "-" + e.version + "/files", "%FILES%\nopt/\n");
     }
     const QString db = host ? host_dir() + "/dkp-windows.db" : packages() + "/dkp-libs.db";
-    shell("cd " + QString::fromStdString(sh(db_dir)) + " && tar czf " +
-          QString::fromStdString(sh(db)) + " .");
+    pack(db_dir, ".", db, host ? hostile_list : QString(), "");
   }
   peer().clear_requests();
   return sizes;
@@ -415,6 +457,45 @@ TEST_F(Devkitpro, PackageFaultsKeepTheOldInstallationAndItsStamp) {
     EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
     EXPECT_FALSE(QFileInfo::exists(downloads() + "/" + probe.filename()));
     EXPECT_FALSE(QFileInfo::exists(downloads() + "/" + probe.filename() + ".part"));
+  }
+}
+
+TEST_F(Devkitpro, ArchivesLeadingOutsideAreRefusedBeforeAnythingIsWritten) {
+  const std::vector<Entry> good = standard();
+  install(good);
+  // Links that stay inside the installation are kept.
+  EXPECT_EQ(read_file(root() + "/switch-tools/VERSION-link"), "1.0-1");
+  EXPECT_TRUE(QFileInfo(root() + "/switch-tools/payload-link").isSymLink());
+  EXPECT_EQ(read_file(root() + "/switch-tools/payload-hard"),
+            read_file(root() + "/switch-tools/payload"));
+  const Entry probe = standard("2.0-1")[4];
+  for (const bool in_list : {true, false}) {
+    for (const QString form : {"dotdot", "absolute", "link"}) {
+      SCOPED_TRACE((in_list ? "list, " : "package, ") + form.toStdString());
+      QDir(outside()).removeRecursively();
+      std::vector<Entry> entries = standard("2.0-1");
+      if (!in_list)
+        entries[4].hostile = form;
+      publish(entries, in_list ? form : QString());
+      const Outcome run = fetch();
+      if (in_list) {
+        EXPECT_EQ(run.result, root());
+        EXPECT_EQ(run.log.value(run.log.size() - 1),
+                  "Cannot read devkitPro's package list dkp-windows.db; using the devkitPro "
+                  "packages already downloaded");
+        expect_clean_downloads();
+      } else {
+        EXPECT_EQ(run.result, QString());
+        EXPECT_EQ(run.error, "Cannot unpack " + probe.filename());
+        EXPECT_FALSE(QFileInfo::exists(downloads() + "/" + probe.filename()));
+      }
+      EXPECT_EQ(read_file(root() + "/switch-tools/VERSION"), "1.0-1");
+      EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+      EXPECT_FALSE(QFileInfo::exists(escaped_dotdot()));
+      const QStringList left = QDir(outside()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+      EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+      QFile::remove(escaped_dotdot());
+    }
   }
 }
 

@@ -1,0 +1,157 @@
+#include "builder/tar_listing.hpp"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <optional>
+
+namespace builder {
+
+namespace {
+
+// The lines of a listing; when every line ends in "\r\n" (a Windows console) the "\r" goes.
+QList<QByteArray> lines_of(const QByteArray& text) {
+  QList<QByteArray> lines = text.split('\n');
+  if (!lines.isEmpty() && lines.last().isEmpty())
+    lines.removeLast();
+  const bool crlf = !lines.isEmpty() && std::all_of(lines.begin(), lines.end(), [](const QByteArray& l) {
+    return l.endsWith('\r');
+  });
+  if (crlf)
+    for (QByteArray& line : lines)
+      line.chop(1);
+  return lines;
+}
+
+// A path that can only name something below the folder it is unpacked in: no root, no drive
+// or stream (":"), and no "\r", which would blur a listing's lines.
+bool relative(const QByteArray& path) {
+  return !path.startsWith('/') && !path.startsWith('\\') && !path.contains(':') &&
+         !path.contains('\r');
+}
+
+// The pieces of a path, either separator, without empty and "." pieces.
+QStringList split(const QByteArray& path) {
+  QStringList pieces = QString::fromUtf8(path).replace('\\', '/').split('/');
+  pieces.removeAll(QString());
+  pieces.removeAll(".");
+  return pieces;
+}
+
+// The pieces of a member name; no value when the name could lead out of the folder.
+std::optional<QStringList> member_path(const QByteArray& name) {
+  const QStringList pieces = split(name);
+  if (!relative(name) || pieces.contains(".."))
+    return std::nullopt;
+  return pieces;
+}
+
+// One name for every spelling a case-insensitive file system that drops trailing dots and
+// spaces (Windows) takes as the same file.
+QString key(const QStringList& pieces, qsizetype count) {
+  QStringList kept;
+  for (qsizetype i = 0; i < count; ++i) {
+    QString piece = pieces[i].toCaseFolded();
+    while (piece.endsWith('.') || piece.endsWith(' '))
+      piece.chop(1);
+    kept << piece;
+  }
+  return kept.join('/');
+}
+
+bool below_link(const QStringList& path, const QSet<QString>& links) {
+  for (qsizetype count = 1; count < path.size(); ++count)
+    if (links.contains(key(path, count)))
+      return true;
+  return false;
+}
+
+// A symbolic link's target may climb out of the link's own folders, which hold no link
+// themselves, and then only go down: a ".." after a named piece could undo a link and
+// lead out.
+bool link_stays_inside(const QStringList& path, const QByteArray& target) {
+  if (target.isEmpty() || !relative(target))
+    return false;
+  qsizetype depth = path.size() - 1;
+  bool down = false;
+  for (const QString& piece : split(target)) {
+    if (piece != "..") {
+      down = true;
+    } else if (down || depth == 0) {
+      return false;
+    } else {
+      --depth;
+    }
+  }
+  return true;
+}
+
+// The text after the member's name and `separator` in its listing line, for every place the
+// name could end: a crafted owner or target may repeat it, and every reading must be safe.
+QList<QByteArray> link_targets(const QByteArray& line, const QByteArray& name,
+                               const QByteArray& separator) {
+  QList<QByteArray> targets;
+  const QByteArray needle = " " + name + separator;
+  for (qsizetype at = line.indexOf(needle); at >= 0; at = line.indexOf(needle, at + 1))
+    targets << line.mid(at + needle.size());
+  return targets;
+}
+
+struct Member {
+  QStringList path;
+  char type = 0;
+  QList<QByteArray> targets;
+};
+
+}  // namespace
+
+bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose,
+                      QSet<QString>& links) {
+  const QList<QByteArray> name_lines = lines_of(names);
+  const QList<QByteArray> lines = lines_of(verbose);
+  if (name_lines.size() != lines.size())
+    return false;
+  QList<Member> members;
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    const QByteArray& name = name_lines[i];
+    const QByteArray& line = lines[i];
+    const std::optional<QStringList> path = member_path(name);
+    if (!path || line.isEmpty())
+      return false;
+    // The mode's first letter: a file, a folder, a symbolic or a hard link; nothing else
+    // (devices, pipes) belongs in a package.
+    Member member{*path, line[0], {}};
+    if (member.type == '-' || member.type == 'd') {
+      if (!line.endsWith(" " + name))
+        return false;
+    } else if (member.type == 'l' || member.type == 'h') {
+      member.targets = link_targets(line, name, member.type == 'l' ? " -> " : " link to ");
+      if (member.targets.isEmpty())
+        return false;
+      if (member.type == 'l')
+        links.insert(key(member.path, member.path.size()));
+    } else {
+      return false;
+    }
+    members << member;
+  }
+  for (const Member& member : members) {
+    if (below_link(member.path, links))
+      return false;
+    for (const QByteArray& target : member.targets) {
+      if (member.type == 'l') {
+        if (!link_stays_inside(member.path, target))
+          return false;
+        continue;
+      }
+      // A hard link names another member, which must be no symbolic link either.
+      const std::optional<QStringList> other = member_path(target);
+      if (!other || below_link(*other, links) || links.contains(key(*other, other->size())))
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace builder

@@ -1,0 +1,17 @@
+// The members of a tar archive as CMake's tar mode lists them, checked before unpacking.
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+
+namespace builder {
+
+// True when unpacking the archive writes nothing outside its destination folder: no member
+// name with a ".." piece, a root or a drive, no link leading out, no member below a symbolic
+// link, and only files, folders and links. `names` is the output of "cmake -E tar tf",
+// `verbose` of "cmake -E tar tvf" on the same archive. `links` holds the symbolic links of
+// archives unpacked earlier into the same folder, and gains this archive's.
+bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose,
+                      QSet<QString>& links);
+
+}  // namespace builder
