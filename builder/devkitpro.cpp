@@ -77,26 +77,6 @@ bool stays_inside(const QString& cmake, const QString& archive, QSet<QString>& l
   return verbose && tar_listing_safe(*names, *verbose, links);
 }
 
-// The fields of one desc file: the first value after each %NAME% header.
-QHash<QString, QString> read_desc(const QByteArray& text) {
-  QHash<QString, QString> fields;
-  QString field;
-  bool have_value = true;
-  for (const QString& line : QString::fromUtf8(text).split('\n')) {
-    if (line.size() >= 2 && line.startsWith('%') && line.endsWith('%')) {
-      field = line.mid(1, line.size() - 2);
-      have_value = fields.contains(field);
-      continue;
-    }
-    const QString value = line.trimmed();
-    if (have_value || value.isEmpty())
-      continue;
-    fields.insert(field, value);
-    have_value = true;
-  }
-  return fields;
-}
-
 // A file name that stays inside the download folder. The lists carry no digest, so a name
 // with a path in it is no usable record.
 bool plain_name(const QString& name) {
@@ -135,6 +115,25 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
 }
 
 }  // namespace
+
+QHash<QString, QString> read_desc(const QByteArray& text) {
+  QHash<QString, QString> fields;
+  QString field;
+  bool have_value = true;
+  for (const QString& line : QString::fromUtf8(text).split('\n')) {
+    if (line.size() >= 2 && line.startsWith('%') && line.endsWith('%')) {
+      field = line.mid(1, line.size() - 2);
+      have_value = fields.contains(field);
+      continue;
+    }
+    const QString value = line.trimmed();
+    if (have_value || value.isEmpty())
+      continue;
+    fields.insert(field, value);
+    have_value = true;
+  }
+  return fields;
+}
 
 bool devkitpro_available() {
   return QSysInfo::currentCpuArchitecture() == "x86_64";

@@ -1,6 +1,8 @@
 // The devkitPro toolchain for Switch builds, from devkitPro's pacman package databases.
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include "builder/downloads.hpp"
@@ -13,5 +15,8 @@ bool devkitpro_available();
 // The devkitPro root <cache>/tools/devkitpro when ready, else empty with `error` set.
 // `cmake` is the CMake program used for its tar mode.
 QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QString& error);
+
+// The fields of a pacman desc file: the first value after each %NAME% header, trimmed.
+QHash<QString, QString> read_desc(const QByteArray& text);
 
 }  // namespace builder

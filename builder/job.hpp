@@ -41,6 +41,15 @@ int job_count(unsigned threads, std::optional<quint64> free_bytes);
 // The pinned tools a build needs, in the order they are fetched.
 QList<Tool> build_tools(bool android);
 
+// One of Ninja's status lines, "[<done>/<steps>] <description>".
+struct NinjaStatus {
+  int steps = 0;      // all steps of the build, 0 when the count is no number
+  double cost = 0;    // expected seconds of the step described
+  QString text;       // what the progress shows for it; empty for the plain building text
+};
+// The status in one line of Ninja's output; no value for any other line.
+std::optional<NinjaStatus> parse_ninja_status(const QString& line);
+
 class Job : public QObject {
   Q_OBJECT
 

@@ -194,31 +194,20 @@ bool Job::build(const QString& build_dir, const QStringList& targets, QString& e
   report(building);
 
   auto parse = [&](const QString& line) {
-    static const QRegularExpression status(R"(^\[(\d+)/(\d+)\] (.*)$)");
-    const QRegularExpressionMatch match = status.match(line);
-    if (!match.hasMatch()) return;
+    const std::optional<NinjaStatus> status = parse_ninja_status(line);
+    if (!status) return;
     if (!seen) {
       // Ninja's own step count replaces the guess made from build.ninja's presence.
       seen = true;
-      const int steps = match.captured(2).toInt();
       const int other = std::max(
-          0, steps - estimate.missing - (estimate.recompile ? 1 : 0) - 1);
+          0, status->steps - estimate.missing - (estimate.recompile ? 1 : 0) - 1);
       missing_seconds += other * 1.5;
       total = missing_seconds + estimate.recompile_seconds;
       phases[3].weight = std::max(5.0, missing_seconds / jobs + estimate.recompile_seconds);
     }
-    const QString description = match.captured(3);
-    done += step_cost(description);
+    done += status->cost;
     set_phase(3, total > 0 ? done / total : 0);
-    QString text = building;
-    if (description.startsWith("Recompiling") || description.startsWith("Extracting") ||
-        description.startsWith("Packaging")) {
-      const qsizetype cut = description.indexOf(" (");
-      text = cut < 0 ? description : description.left(cut);
-    } else if (description.contains("/generated/funcs_")) {
-      text = "Compiling the recompiled code";
-    }
-    report(text);
+    report(status->text.isEmpty() ? building : status->text);
   };
   if (run_process(cmake, arguments, parse) == 0) return true;
   error = cancel.load() ? "Cancelled" : "The build failed.";
@@ -247,6 +236,24 @@ bool Job::configure(const QString& build_dir, const QStringList& options, QStrin
   if (run_process(cmake, arguments) == 0) return true;
   error = cancel.load() ? "Cancelled" : "Configuring the build failed.";
   return false;
+}
+
+std::optional<NinjaStatus> parse_ninja_status(const QString& line) {
+  static const QRegularExpression status(R"(^\[(\d+)/(\d+)\] (.*)$)");
+  const QRegularExpressionMatch match = status.match(line);
+  if (!match.hasMatch()) return std::nullopt;
+  NinjaStatus result;
+  result.steps = match.captured(2).toInt();
+  const QString description = match.captured(3);
+  result.cost = step_cost(description);
+  if (description.startsWith("Recompiling") || description.startsWith("Extracting") ||
+      description.startsWith("Packaging")) {
+    const qsizetype cut = description.indexOf(" (");
+    result.text = cut < 0 ? description : description.left(cut);
+  } else if (description.contains("/generated/funcs_")) {
+    result.text = "Compiling the recompiled code";
+  }
+  return result;
 }
 
 }  // namespace builder
