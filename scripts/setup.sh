@@ -15,6 +15,8 @@ packages=(
   kde-style-breeze
   # The SVG plugins that draw the window's icon; a virtual display for the screenshot script.
   libqt6svg6 xvfb
+  # clang with libFuzzer and the sanitizers, for the fuzz targets (scripts/fuzz.sh).
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,0 +1,12 @@
+// The command-line build's argument walk; the input is the command line, NUL-separated.
+#include <cstddef>
+#include <cstdint>
+
+#include "builder/cli_options.hpp"
+#include "arguments.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  QString error;
+  builder::parse_build_options(fuzzing::as_arguments(data, size), error);
+  return 0;
+}
