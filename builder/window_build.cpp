@@ -23,6 +23,28 @@
 
 namespace builder {
 
+namespace {
+
+// A question box that Return cannot answer: Qt makes a button the default when a box is shown
+// without one, so the defaults are taken away again once it is on screen.
+class NoDefaultBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    for (QAbstractButton* button : buttons()) {
+      if (auto* push = qobject_cast<QPushButton*>(button)) {
+        push->setAutoDefault(false);
+        push->setDefault(false);
+      }
+    }
+  }
+};
+
+}  // namespace
+
 QString eta_text(qint64 eta) {
   if (eta < 0) return QString();
   if (eta < 60) return "less than a minute left";
@@ -149,15 +171,18 @@ void Window::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
-  const auto answer =
-      QMessageBox::question(this, "Cancel the build?", "A build is running. Cancel it and quit?",
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+  NoDefaultBox box(this);
+  box.setIcon(QMessageBox::Question);
+  box.setWindowTitle("Cancel the build?");
+  box.setText("A build is running. Cancel it and quit?");
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  const bool yes = box.exec() == QMessageBox::Yes;
   // The Job's signals keep arriving while the box is open: the build may have ended meanwhile.
   if (!job) {
-    if (answer == QMessageBox::Yes) event->accept();
+    if (yes) event->accept();
     return;
   }
-  if (answer != QMessageBox::Yes) return;
+  if (!yes) return;
   close_requested = true;
   job->cancel.exchange(true);
   status_label->setText(QString::fromUtf8("Cancelling…"));

@@ -248,4 +248,38 @@ TEST_F(WindowBuild, ClosingDuringABuildAnsweredYesClosesWhenItHasEnded) {
   EXPECT_TRUE(window_.isHidden());
 }
 
+TEST_F(WindowBuild, ReturnInTheCloseQuestionKeepsTheBuildRunning) {
+  Hold hold;
+  window_.build_button->click();
+  ASSERT_FALSE(window_.job.isNull());
+  bool still_open = false;
+  ModalAnswers keys({[&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) {
+      auto* push = qobject_cast<QPushButton*>(button);
+      ASSERT_NE(push, nullptr);
+      EXPECT_FALSE(push->isDefault()) << push->text().toStdString();
+      EXPECT_FALSE(push->autoDefault()) << push->text().toStdString();
+    }
+    // Return and Enter, on the button that has the focus and on the box itself.
+    for (QWidget* target : {modal->focusWidget(), modal}) {
+      if (!target) continue;
+      QTest::keyClick(target, Qt::Key_Return);
+      QTest::keyClick(target, Qt::Key_Enter);
+    }
+    still_open = box->isVisible();
+    QTest::keyClick(modal, Qt::Key_Escape);
+  }});
+  EXPECT_FALSE(window_.close());
+  EXPECT_EQ(keys.waiting(), 0u);
+  EXPECT_TRUE(still_open);
+  ASSERT_FALSE(window_.job.isNull());
+  EXPECT_FALSE(window_.job->cancel.load());
+  EXPECT_FALSE(window_.close_requested);
+  EXPECT_TRUE(window_.isVisible());
+  window_.cancel_button->click();
+  wait_for_end();
+}
+
 }  // namespace
