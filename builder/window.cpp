@@ -94,7 +94,10 @@ Window::Window() {
   auto* another = new QPushButton(QString::fromUtf8("Choose another APK…"), game_page);
   another->setFlat(true);
   another->setCursor(Qt::PointingHandCursor);
-  another->setStyleSheet("QPushButton { text-align: left; padding: 0; color: palette(link); }");
+  // Link-coloured only while enabled: a disabled button keeps the palette's disabled text.
+  another->setStyleSheet(
+      "QPushButton { text-align: left; padding: 0; } "
+      "QPushButton:enabled { color: palette(link); }");
   connect(another, &QPushButton::clicked, this, [this] { choose_apk(); });
   game_text->addWidget(another, 0, Qt::AlignLeft);
   game_text->addStretch();

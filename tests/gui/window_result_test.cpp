@@ -93,6 +93,40 @@ TEST_F(WindowResult, BuildingStateShowsProgressAndLocksTheRest) {
   EXPECT_EQ(window_.job->request.game.id, QString());
 }
 
+// Pixels of `widget` as drawn that are (nearly) `colour`.
+int pixels_of(QWidget* widget, const QColor& colour) {
+  const QImage image = widget->grab().toImage();
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      if (qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) +
+              qAbs(pixel.blue() - colour.blue()) <= 12)
+        ++count;
+    }
+  }
+  return count;
+}
+
+TEST_F(WindowResult, TheOtherApkLinkLooksDisabledDuringABuild) {
+  QPushButton* link = nullptr;
+  for (QPushButton* button : window_.findChildren<QPushButton*>())
+    if (button->text() == QString::fromUtf8("Choose another APK…")) link = button;
+  ASSERT_NE(link, nullptr);
+  QFont big = link->font();
+  big.setPointSize(20);  // strokes wide enough to show their colour unblended
+  link->setFont(big);
+  const QColor live = QApplication::palette().color(QPalette::Active, QPalette::Link);
+  const QColor off = QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText);
+  ASSERT_NE(live, off);
+  EXPECT_GT(pixels_of(link, live), 0);
+
+  attach();
+  ASSERT_FALSE(link->isEnabled());
+  EXPECT_EQ(pixels_of(link, live), 0);
+  EXPECT_GT(pixels_of(link, off), 0);
+}
+
 TEST_F(WindowResult, SuccessOffersPlayAndTheFolder) {
   builder::Job* job = attach();
   window_.play_possible = true;
