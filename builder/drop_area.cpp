@@ -31,8 +31,7 @@ void DropArea::paintEvent(QPaintEvent*) {
   painter.drawRoundedRect(QRectF(2, 2, width() - 4, height() - 4), 10, 10, Qt::AbsoluteSize);
 
   const int h2 = height() / 2;
-  QFont title = font();
-  title.setPointSizeF(title.pointSizeF() * 1.25);
+  QFont title = scaled_font(font(), 1.25);
   title.setWeight(QFont::Bold);
   painter.setFont(title);
   painter.setPen(colours.color(QPalette::Text));

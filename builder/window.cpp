@@ -24,19 +24,22 @@ namespace {
 
 // A font of `label`'s family scaled by `factor`, bold.
 QFont heading_font(const QLabel* label, double factor) {
-  QFont font = label->font();
-  font.setPointSizeF(font.pointSizeF() * factor);
+  QFont font = scaled_font(label->font(), factor);
   font.setWeight(QFont::Bold);
   return font;
 }
 
 }  // namespace
 
+QFont scaled_font(QFont font, double factor) {
+  if (font.pointSizeF() > 0) font.setPointSizeF(font.pointSizeF() * factor);
+  else font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+  return font;
+}
+
 QLabel* small_label(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
-  QFont font = label->font();
-  font.setPointSizeF(font.pointSizeF() * 0.9);
-  label->setFont(font);
+  label->setFont(scaled_font(label->font(), 0.9));
   label->setWordWrap(true);
   label->setForegroundRole(QPalette::PlaceholderText);
   return label;

@@ -1,6 +1,7 @@
 // The main window: APK intake, mods, builds with progress, the cache and the about box.
 #pragma once
 
+#include <QFont>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -113,6 +114,10 @@ class Window : public QWidget {
   void show_in_folder();
   void play();
 };
+
+// `font` at `factor` times its size: its point size, or its pixel size when it was given in
+// pixels (a user's KDE font may be).
+QFont scaled_font(QFont font, double factor);
 
 // A secondary text: 0.9 times the point size, word-wrapped, in the placeholder colour.
 QLabel* small_label(const QString& text, QWidget* parent);
