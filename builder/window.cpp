@@ -170,6 +170,16 @@ Window::Window() {
   status_row->addWidget(status_label, 1);
   eta_label = small_label(QString(), progress_panel);
   eta_label->setAlignment(Qt::AlignRight);
+  // One line with room for the longest time-left text: a text that wrapped, or a row that
+  // grew with it, would make the window jump each time the text changes.
+  eta_label->setWordWrap(false);
+  int widest = 0;
+  for (qint64 eta : {0, 5399, 99 * 3600 + 3599}) {
+    eta_label->setText(eta_text(eta));
+    widest = qMax(widest, eta_label->sizeHint().width());
+  }
+  eta_label->clear();
+  eta_label->setMinimumWidth(widest);
   status_row->addWidget(eta_label);
   progress->addLayout(status_row);
   root->addWidget(progress_panel);

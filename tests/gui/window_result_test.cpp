@@ -306,6 +306,23 @@ TEST_F(WindowResult, PlayStartsTheInstalledGameInItsFolder) {
   EXPECT_EQ(read_text(folder / "started"), folder.string() + "\n");
 }
 
+// The progress handler writes these texts into eta_label; the test writes them the same way.
+TEST_F(WindowResult, TimeLeftTextsKeepOneLineAndTheWindowItsHeight) {
+  window_.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+  attach();
+  window_.status_label->setText("Building");
+  QTest::qWait(50);
+  const int height = window_.height();
+  const int line = window_.eta_label->fontMetrics().lineSpacing();
+  for (qint64 eta : {30, 5399, 7199, 99 * 3600 + 3599, -1, 45}) {
+    window_.eta_label->setText(builder::eta_text(eta));
+    QTest::qWait(50);
+    EXPECT_LT(window_.eta_label->height(), 2 * line) << eta;
+    EXPECT_EQ(window_.height(), height) << eta;
+  }
+}
+
 TEST_F(WindowResult, HeightFollowsTheContentUnlessTheLogIsShown) {
   window_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
