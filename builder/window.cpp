@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -187,6 +188,9 @@ Window::Window() {
   log_view = new QPlainTextEdit(this);
   log_view->setReadOnly(true);
   log_view->setMaximumBlockCount(5000);
+  log_timer = new QTimer(this);
+  log_timer->setInterval(50);
+  connect(log_timer, &QTimer::timeout, this, [this] { take_log_lines(); });
   log_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   log_view->setMinimumHeight(160);
   log_view->hide();

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "builder/catalog.hpp"
 #include "builder/job.hpp"
@@ -18,10 +19,13 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
+class QTimer;
 class QToolButton;
 class QVBoxLayout;
 
 namespace builder {
+
+struct LogInbox;
 
 // The dashed box of the drop page; a click, Return or Space runs `on_click`.
 class DropArea : public QWidget {
@@ -110,9 +114,15 @@ class Window : public QWidget {
 
  private:
   void on_progress(double fraction, const QString& status, qint64 eta);
+  // Appends the log lines gathered since the last call to the log view, in one edit.
+  void take_log_lines();
   void cancel_build();
   void show_in_folder();
   void play();
+
+  // The running build's log lines, gathered on its thread; `log_timer` takes them every 50 ms.
+  std::shared_ptr<LogInbox> log_inbox;
+  QTimer* log_timer = nullptr;
 };
 
 // `font` at `factor` times its size: its point size, or its pixel size when it was given in

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTextBlock>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -215,6 +217,24 @@ TEST_F(WindowBuild, BuildAndInstallRunsToDone) {
   EXPECT_TRUE(fs::exists(fs::path(window_.last_result.toStdString()) / "skarnbolt-pinball"));
   // The build grew the cache, and the button says so once measured.
   QTRY_VERIFY(window_.clear_button->property("bytes").toLongLong() > 0);
+}
+
+TEST_F(WindowBuild, AFloodOfLogLinesKeepsTheLastInTheViewAndAllInTheFile) {
+  struct Flood {
+    Flood() { qputenv("SKARNBOLT_TEST_PORT_FAULT", "configure-flood"); }
+    ~Flood() { qunsetenv("SKARNBOLT_TEST_PORT_FAULT"); }
+  } flood;
+  window_.build_button->click();
+  ASSERT_FALSE(window_.job.isNull());
+  const QString log = window_.job->log_path();
+  wait_for_end();
+  ASSERT_EQ(window_.status_label->text(), "Done") << window_.message_label->text().toStdString();
+  const QStringList file = file_lines(log.toStdString());
+  EXPECT_EQ(file.filter(QRegularExpression("^-- Flood line \\d+$")).size(), 30000);
+  // The view catches up within a few turns of the event loop and ends as the file ends.
+  QTRY_COMPARE(window_.log_view->document()->lastBlock().text(), file.last());
+  EXPECT_EQ(window_.log_view->blockCount(), 5000);
+  EXPECT_EQ(window_.log_view->toPlainText().split('\n'), file.mid(file.size() - 5000));
 }
 
 TEST_F(WindowBuild, CancelEndsARunningBuild) {
