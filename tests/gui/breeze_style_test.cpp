@@ -15,7 +15,9 @@
 #include <QVariant>
 #include <cstdlib>
 
+#include "builder/window.hpp"
 #include "kde/kcolorschememanager.hpp"
+#include "kde/kcolorutils.hpp"
 #include "kde/kconfig.hpp"
 #include "support/test_support.hpp"
 
@@ -236,6 +238,44 @@ TEST_F(BreezeSchemes, PalettesAsKdeMakesThem) {
       EXPECT_EQ(QColor::fromRgba(palette.color(group, c.role).rgba()), QColor::fromRgba(expected))
           << c.scheme << " role " << c.role << " group " << group;
     }
+  }
+}
+
+// The colour in `area` of `image` that stands out most against `against`: a glyph's core.
+QColor strongest(const QImage& image, const QRect& area, const QColor& against) {
+  QColor best = against;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      if (KColorUtils::contrastRatio(pixel, against) > KColorUtils::contrastRatio(best, against))
+        best = pixel;
+    }
+  }
+  return best;
+}
+
+TEST_F(BreezeSchemes, TheDropHighlightShowsAndKeepsItsTextsReadable) {
+  for (const char* scheme : {k_light, k_dark}) {
+    SCOPED_TRACE(scheme);
+    const QPalette palette =
+        KColorScheme::createApplicationPalette(KSharedConfig::openConfig(scheme));
+    builder::DropArea area;
+    area.setPalette(palette);
+    QFont font = area.font();
+    font.setPointSize(20);  // glyphs with cores of their full colour
+    area.setFont(font);
+    area.resize(500, 200);
+    area.hover = true;
+    const QImage image = area.grab().toImage();
+    const QColor fill = image.pixelColor(30, 30);
+    const QColor base = palette.color(QPalette::Base);
+    EXPECT_GE(KColorUtils::contrastRatio(fill, base), 1.1) << fill.name().toStdString();
+    // The two lines' places, inside the dashed border.
+    const int h2 = area.height() / 2;
+    const QColor title = strongest(image, QRect(8, 8, area.width() - 16, h2 - 4), fill);
+    const QColor line = strongest(image, QRect(8, h2 + 10, area.width() - 16, h2 - 20), fill);
+    EXPECT_GE(KColorUtils::contrastRatio(title, fill), 4.5) << title.name().toStdString();
+    EXPECT_GE(KColorUtils::contrastRatio(line, fill), 3.0) << line.name().toStdString();
   }
 }
 
