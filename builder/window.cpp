@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
@@ -36,6 +37,13 @@ QFont scaled_font(QFont font, double factor) {
   if (font.pointSizeF() > 0) font.setPointSizeF(font.pointSizeF() * factor);
   else font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
   return font;
+}
+
+int screen_room(const QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return QWIDGETSIZE_MAX;
+  const int frame = window->frameGeometry().height() - window->geometry().height();
+  return qMax(0, screen->availableGeometry().height() - frame);
 }
 
 QLabel* small_label(const QString& text, QWidget* parent) {

@@ -132,6 +132,9 @@ QFont scaled_font(QFont font, double factor);
 // A secondary text: 0.9 times the point size, word-wrapped, in the placeholder colour.
 QLabel* small_label(const QString& text, QWidget* parent);
 
+// The height that `window` may take on its screen: the available area less its frame.
+int screen_room(const QWidget* window);
+
 // The time-left text for `eta` seconds; empty below 0.
 QString eta_text(qint64 eta);
 

@@ -35,6 +35,7 @@ struct LogInbox {
 namespace {
 
 const int kLogBlocks = 5000;  // the log view's block count
+const int kLogHeight = 160;   // the log view's minimum height where the screen has room
 // Lines appended per turn at most: trimming a full view costs about 10 ms per 1,000 lines.
 const int kLogChunk = 1000;
 
@@ -261,10 +262,18 @@ void Window::pin_size() {
       box->hasHeightForWidth() ? box->totalHeightForWidth(w) : box->totalSizeHint().height();
   int min_height = h;
   int max_height = h;
+  // Never taller than the screen: there the mods and the log give up height and scroll.
+  const int room = screen_room(this);
   if (!log_view->isHidden()) {
-    min_height = h - log_view->sizeHint().height() + log_view->minimumHeight();
+    min_height = h - log_view->sizeHint().height() + kLogHeight;
     max_height = QWIDGETSIZE_MAX;
+    // On a short screen the log takes what is left, down to a few lines.
+    const int floor = 4 * log_view->fontMetrics().height();
+    log_view->setMinimumHeight(qBound(qMin(floor, kLogHeight), kLogHeight - (min_height - room),
+                                      kLogHeight));
   }
+  min_height = qMin(min_height, room);
+  max_height = qMin(max_height, room);
   if (min_height == minimumHeight() && max_height == maximumHeight()) return;
   setMinimumHeight(0);
   setMaximumHeight(QWIDGETSIZE_MAX);
