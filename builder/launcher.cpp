@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -30,9 +31,11 @@ void print_error(const QString& message) {
 }
 
 void print_progress(double fraction, const QString& text) {
-  // QString::number ignores the locale, so the point stays a point.
-  const QString value = QString::number(std::clamp(fraction, 0.0, 1.0), 'f', 3);
-  std::printf("progress %s %s\n", value.toLatin1().constData(), text.toLocal8Bit().constData());
+  // Cut, not rounded, so that the printed values never fall: 2/3 of the way is 0.666, as the
+  // next game's first value is. The small allowance keeps 0.3 from printing as 0.299.
+  const int thousandths = int(std::floor(std::clamp(fraction, 0.0, 1.0) * 1000 + 1e-6));
+  std::printf("progress %d.%03d %s\n", thousandths / 1000, thousandths % 1000,
+              text.toLocal8Bit().constData());
   std::fflush(stdout);
 }
 

@@ -191,4 +191,37 @@ void tie_child_before_start(QProcess& process) {
 
 void tie_child_after_start(QProcess&) {}
 
+// Termination signals: the handler only touches lock-free atomics and _exit, which are safe
+// in a signal handler.
+
+namespace {
+
+std::atomic<std::atomic<bool>*> g_termination_flag{nullptr};
+std::atomic<int> g_termination_signal{0};
+
+extern "C" void on_termination(int signo) {
+  int none = 0;
+  if (!g_termination_signal.compare_exchange_strong(none, signo)) _exit(128 + signo);
+  std::atomic<bool>* flag = g_termination_flag.load();
+  if (!flag) _exit(128 + signo);
+  flag->store(true);
+}
+
+}  // namespace
+
+void cancel_on_termination(std::atomic<bool>* flag) {
+  g_termination_flag.store(flag);
+  static const bool installed = [] {
+    struct sigaction action = {};
+    action.sa_handler = on_termination;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signo : {SIGTERM, SIGINT, SIGHUP}) sigaction(signo, &action, nullptr);
+    return true;
+  }();
+  (void)installed;
+}
+
+int termination_signal() { return g_termination_signal.load(); }
+
 }  // namespace builder::platform

@@ -172,4 +172,36 @@ void tie_child_after_start(QProcess& process) {
   // `job` stays open until this process ends, however it ends; then the system ends the game.
 }
 
+// Termination: console events arrive on a thread of their own.
+
+namespace {
+
+std::atomic<std::atomic<bool>*> g_termination_flag{nullptr};
+std::atomic<int> g_termination_signal{0};
+
+BOOL WINAPI on_console_event(DWORD event) {
+  // The numbers of the C runtime's SIGINT and SIGBREAK; closing the console counts as a hang-up.
+  const int signo = event == CTRL_C_EVENT ? 2 : event == CTRL_BREAK_EVENT ? 21 : 1;
+  int none = 0;
+  if (!g_termination_signal.compare_exchange_strong(none, signo)) ExitProcess(128 + signo);
+  std::atomic<bool>* flag = g_termination_flag.load();
+  if (!flag) ExitProcess(128 + signo);
+  flag->store(true);
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // Windows ends the process once this returns from a close, logoff or shutdown event: give
+  // the cancel a few seconds to end the tools first.
+  Sleep(4000);
+  return TRUE;
+}
+
+}  // namespace
+
+void cancel_on_termination(std::atomic<bool>* flag) {
+  g_termination_flag.store(flag);
+  static const bool installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+  (void)installed;
+}
+
+int termination_signal() { return g_termination_signal.load(); }
+
 }  // namespace builder::platform

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 #include <QtGlobal>
+#include <atomic>
 #include <optional>
 
 class QProcess;
@@ -74,5 +75,15 @@ void tie_child_before_start(QProcess& process);
 // After `process` has started: the rest of that arrangement; failures are ignored and the
 // program keeps running.
 void tie_child_after_start(QProcess& process);
+
+// Termination signals (SIGTERM, SIGINT and SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break
+// and close).
+
+// From now on the first termination signal stores true in `flag` instead of ending the
+// process, so that a running build cancels and ends its tools; with no flag (nullptr) it ends
+// the process at once with 128 + the signal's number. A second signal always ends it at once.
+void cancel_on_termination(std::atomic<bool>* flag);
+// The number of the first termination signal received, or 0 when none came.
+int termination_signal();
 
 }  // namespace builder::platform

@@ -31,6 +31,13 @@ inline const TempDir& gui_home() {
   return home;
 }
 
+// The build log of the last build, for the message of a failed expectation.
+inline std::string last_build_log() {
+  QFile file(builder::log_dir() + "/last-build.log");
+  return "--- last-build.log:\n" +
+         (file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(cannot read)\n");
+}
+
 // The one application object of the test process, offscreen, with Qt's own file dialogs.
 inline QApplication& gui_app() {
   static QApplication* app = [] {

@@ -33,7 +33,8 @@ const char* const kLibraries[] = {"pinball", "rallydust", "starwars2"};
 
 }  // namespace
 
-JobResult run_job(builder::Request request, const std::function<bool(const QString&)>& on_line) {
+JobResult run_job(builder::Request request, const std::function<bool(const QString&)>& on_line,
+                  const std::function<bool(const QString&, qint64)>& on_progress) {
   JobResult result;
   QMutex mutex;
   QThread* const main = QThread::currentThread();
@@ -57,10 +58,16 @@ JobResult run_job(builder::Request request, const std::function<bool(const QStri
   QObject::connect(&job, &builder::Job::progress, &job,
                    [&](double fraction, const QString& status, qint64 eta) {
     note_thread();
-    QMutexLocker lock(&mutex);
-    if (result.statuses.isEmpty() || result.statuses.last() != status) result.statuses << status;
-    result.fraction = fraction;
-    result.eta = eta;
+    {
+      QMutexLocker lock(&mutex);
+      if (result.statuses.isEmpty() || result.statuses.last() != status) result.statuses << status;
+      result.fraction = fraction;
+      result.eta = eta;
+    }
+    if (on_progress && !job.cancel.load() && on_progress(status, eta)) {
+      since_cancel.start();
+      job.cancel.store(true);
+    }
   }, Qt::DirectConnection);
   QObject::connect(&job, &builder::Job::finished, &job,
                    [&](bool ok, const QString& message, const QString& result_path) {
@@ -155,6 +162,10 @@ QString log_text(const JobResult& result) {
   QString text;
   for (const QString& line : result.lines) text += line + "\n";
   return text;
+}
+
+std::string describe(const JobResult& result) {
+  return result.message.toStdString() + "\n--- log:\n" + log_text(result).toStdString();
 }
 
 // True when a process other than this one works in `folder` or names it on its command line.

@@ -75,8 +75,17 @@ int run(const std::string& command, std::string* output) {
 }
 
 std::vector<unsigned char> read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+  // Plain stdio: a file stream throws when a read fails, as it does for the /proc files of a
+  // process that ends while they are read.
+  std::vector<unsigned char> bytes;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return bytes;
+  unsigned char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  std::fclose(file);
+  return bytes;
 }
 
 void write_bytes(const fs::path& path, const std::vector<unsigned char>& data) {
