@@ -80,6 +80,8 @@ std::optional<quint64> free_memory() {
 }
 
 void kill_process_tree(qint64 pid) {
+  // 0 and below name process groups: 0 this program's own, -1 every process it may signal.
+  if (pid <= 0) return;
   // Each process is stopped as soon as it is found, so none of them can start another one
   // while the tree is walked; then all of them are killed.
   std::vector<pid_t> tree{pid_t(pid)};

@@ -41,7 +41,8 @@ extern const char* const kPathSep;
 std::optional<quint64> free_memory();
 
 // Ends the process `pid` and every process started below it, so that a cancelled tool leaves
-// none of its own children running.
+// none of its own children running. Does nothing for a pid of 0 or below, which would name a
+// process group (this program's own for 0) rather than a process.
 void kill_process_tree(qint64 pid);
 
 // The short (8.3) form of `path` when the system has one, else `path` unchanged.
