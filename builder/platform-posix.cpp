@@ -273,6 +273,8 @@ void close_all_but(int keep) {
 // The game is not the first process itself: that one ignores every signal it has no handler
 // for, so a game could no longer be ended by SIGTERM or crash through its own kill().
 bool fork_namespace() {
+  // A waiter must see its child end, whatever the launcher did with SIGCHLD.
+  signal(SIGCHLD, SIG_DFL);
   int link[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link) != 0) return false;
   const pid_t first = _Fork();
@@ -287,7 +289,9 @@ bool fork_namespace() {
     close(link[1]);
     close_all_but(link[0]);
     int status = SIGKILL;
-    if (read(link[0], &status, sizeof status) != ssize_t(sizeof status)) status = SIGKILL;
+    ssize_t got;
+    while ((got = read(link[0], &status, sizeof status)) < 0 && errno == EINTR) {}
+    if (got != ssize_t(sizeof status)) status = SIGKILL;
     while (waitpid(first, nullptr, 0) < 0 && errno == EINTR) {}
     end_as(status);
   }
@@ -334,7 +338,6 @@ void tie_child_before_start(QProcess& process) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The launcher may have ended before the signal was armed; then nobody would send it.
     if (getppid() != launcher) _exit(1);
-    signal(SIGCHLD, SIG_DFL);
     if (namespaces && unshare_pid_namespace() && fork_namespace()) return;
     // A game in a group of its own could not read the terminal the launcher runs in: there it
     // stays in the terminal's job, which the terminal's own signals reach whole.
