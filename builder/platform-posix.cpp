@@ -190,8 +190,8 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 // A started game's life tied to the launcher's. Where the system allows it, the game runs in a
 // PID namespace of its own, below a small first process that the kernel ends with the launcher;
 // when that first process ends, the kernel ends everything else in the namespace, the game's
-// own children included. Otherwise the game gets today's parent-death signal and, away from a
-// terminal, a process group of its own that the launcher ends on the signals it can catch.
+// own children included. Otherwise the game gets the parent-death signal alone and, away from
+// a terminal, a process group of its own that the launcher ends on the signals it can catch.
 //
 // The code between fork and exec runs in a copy of a possibly multi-threaded process: it calls
 // only async-signal-safe functions and forks with _Fork, which runs no fork handlers.
@@ -201,14 +201,13 @@ namespace {
 // The game's own process group, once it has one; 0 before.
 volatile sig_atomic_t g_game_group = 0;
 
-// Writes `text` into the file `path`; false when that failed.
-bool write_small_file(const char* path, const char* text) {
+// Writes `text` into the file `path`. A map that cannot be written leaves the game seeing the
+// overflow ids, which changes nothing it may do.
+void write_small_file(const char* path, const char* text) {
   const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t length = ssize_t(strlen(text));
-  const bool ok = write(fd, text, size_t(length)) == length;
+  if (fd < 0) return;
+  write(fd, text, strlen(text));
   close(fd);
-  return ok;
 }
 
 // Writes "<id> <id> 1\n", an id map that keeps `id` as it is, into `line`.
