@@ -88,6 +88,8 @@ std::optional<quint64> free_memory() {
 }
 
 void kill_process_tree(qint64 pid) {
+  // 0 is the idle process, and no process has an id below it.
+  if (pid <= 0) return;
   // Children first, found through a snapshot of all processes and their parents.
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot != INVALID_HANDLE_VALUE) {

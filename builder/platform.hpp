@@ -42,7 +42,8 @@ extern const char* const kPathSep;
 std::optional<quint64> free_memory();
 
 // Ends the process `pid` and every process started below it, so that a cancelled tool leaves
-// none of its own children running.
+// none of its own children running. Does nothing for a pid of 0 or below, which would name a
+// process group (this program's own for 0) rather than a process.
 void kill_process_tree(qint64 pid);
 
 // The short (8.3) form of `path` when the system has one, else `path` unchanged.
@@ -69,8 +70,11 @@ QString uninstall_entries_path();
 
 // A started game's life tied to the launcher's.
 
-// Before `process` starts: arranges that its program ends when this process ends, however it
-// ends. Start the process from the main thread, which lives as long as this process.
+// Before `process` starts: arranges that its program and every process it starts end when
+// this process ends, however it ends (POSIX: a PID namespace where the system allows one, else
+// the program alone plus, away from a terminal, a process group ended on the signals this
+// process can catch). Its input, output, exit code and working folder stay as QProcess sets
+// them. Start the process from the main thread, which lives as long as this process.
 void tie_child_before_start(QProcess& process);
 // After `process` has started: the rest of that arrangement; failures are ignored and the
 // program keeps running.

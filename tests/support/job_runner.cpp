@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QMutex>
 #include <QThread>
@@ -178,8 +179,10 @@ bool folder_busy(const fs::path& folder) {
     if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
     const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ec);
     if (!ec && cwd.string().rfind(text, 0) == 0) return true;
-    const std::string command = read_text(entry.path() / "cmdline");
-    if (command.find(text) != std::string::npos) return true;
+    // A process that ends while it is read fails the read (ESRCH), which std::ifstream throws.
+    QFile cmdline(QString::fromStdString((entry.path() / "cmdline").string()));
+    if (!cmdline.open(QIODevice::ReadOnly)) continue;
+    if (cmdline.readAll().toStdString().find(text) != std::string::npos) return true;
   }
   return false;
 }
