@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "builder/cli_options.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
 #include "builder/platform.hpp"
@@ -82,8 +83,13 @@ std::optional<LauncherOptions> parse_launcher_options(const QStringList& args, Q
   return parsed;
 }
 
-int run_launcher_mode() {
-  QString error;
+int run_launcher_mode(int argc, char** argv) {
+  // Before anything is touched: a path that does not decode would name another folder.
+  QString error = argument_encoding_error(argc, argv);
+  if (!error.isEmpty()) {
+    launcher::print_error(error);
+    return 2;
+  }
   const std::optional<LauncherOptions> parsed =
       parse_launcher_options(QCoreApplication::arguments(), error);
   if (!parsed) {

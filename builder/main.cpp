@@ -121,6 +121,12 @@ int run_gui(int argc, char** argv) {
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--build") == 0) {
+      // Before anything is touched: a path that does not decode would name another file.
+      const QString bad = builder::argument_encoding_error(argc, argv);
+      if (!bad.isEmpty()) {
+        std::fprintf(stderr, "%s\n", bad.toLocal8Bit().constData());
+        return 2;
+      }
       QCoreApplication app(argc, argv);
       return run_cli(app);
     }
@@ -128,7 +134,7 @@ int main(int argc, char** argv) {
   if (builder::is_launcher_mode(argc, argv)) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("skarnbolt-builder");
-    return builder::run_launcher_mode();
+    return builder::run_launcher_mode(argc, argv);
   }
   return run_gui(argc, argv);
 }

@@ -356,6 +356,15 @@ void tie_child_after_start(QProcess& process) {
   for (const int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
+std::optional<QByteArray> undecodable_argument(int argc, char** argv) {
+  // QCoreApplication decodes the arguments exactly so.
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray raw(argv[i]);
+    if (QString::fromLocal8Bit(raw).toLocal8Bit() != raw) return raw;
+  }
+  return std::nullopt;
+}
+
 // Termination signals: the handler only touches lock-free atomics and _exit, which are safe
 // in a signal handler.
 

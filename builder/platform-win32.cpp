@@ -174,6 +174,11 @@ void tie_child_after_start(QProcess& process) {
   // `job` stays open until this process ends, however it ends; then the system ends the game.
 }
 
+std::optional<QByteArray> undecodable_argument(int, char**) {
+  // Qt reads the command line as UTF-16 here, never through the 8-bit argv.
+  return std::nullopt;
+}
+
 // Termination: console events arrive on a thread of their own.
 
 namespace {

@@ -1,6 +1,7 @@
 // The few operating-system services the engine needs, one implementation per platform.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -79,6 +80,11 @@ void tie_child_before_start(QProcess& process);
 // After `process` has started: the rest of that arrangement; failures are ignored and the
 // program keeps running.
 void tie_child_after_start(QProcess& process);
+
+// The first raw argument after the program name that does not come back as the same bytes
+// once decoded into the application's argument list, or no value. Windows hands programs their
+// arguments as text, so there it is always none.
+std::optional<QByteArray> undecodable_argument(int argc, char** argv);
 
 // Termination signals (SIGTERM, SIGINT and SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break
 // and close).

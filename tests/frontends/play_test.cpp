@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/program.hpp"
@@ -46,8 +47,10 @@ class Play : public testing::Test {
     return exe;
   }
 
-  Outcome play(const QString& id, const QStringList& options = {}, const QByteArray& input = {}) {
-    return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input);
+  Outcome play(const QString& id, const QStringList& options = {}, const QByteArray& input = {},
+               int timeout_ms = 120000) {
+    return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input,
+                       timeout_ms);
   }
 
   QByteArray log(const QString& name) { return file_bytes(data + "/logs/" + name); }
@@ -196,15 +199,46 @@ TEST_F(Play, SavesThatCannotBeCopiedAreReportedAndTheGameStillStarts) {
 TEST_F(Play, AMigrationThatFailsHalfwayIsTriedAgainAtTheNextStart) {
   const QString installed = sandbox.home() + "/Programs/skarnbolt-port/pinball/saves";
   write_file(installed + "/slot1.sav", "one");
-  // A link to nothing cannot be copied, whichever file comes first.
-  ASSERT_TRUE(QFile::link(installed + "/missing", installed + "/slot2.sav"));
+  write_file(installed + "/slot2.sav", QByteArray(64 * 1024, 's'));
   place_game("pinball");
-  EXPECT_EQ(play("pinball").out, "error: Cannot copy the saves from " + installed.toUtf8() + "\n");
+  // A disk that fills up: the launcher may write no file past 16 KiB (dash counts 512-byte
+  // blocks), so the small save is copied and the large one is not.
+  Sandbox full = sandbox;
+  full.program = "/bin/sh";
+  const QStringList args = {"-c", "trap '' XFSZ; ulimit -f 32; exec \"$0\" \"$@\"",
+                            sandbox.program, "--data=" + data, "--play=pinball"};
+  EXPECT_EQ(full.run(args).out, "error: Cannot copy the saves from " + installed.toUtf8() + "\n");
   EXPECT_FALSE(QFileInfo::exists(data + "/saves/pinball"));
 
-  QFile::remove(installed + "/slot2.sav");
   EXPECT_EQ(play("pinball").out, "");
   EXPECT_EQ(file_bytes(data + "/saves/pinball/slot1.sav"), "one");
+  EXPECT_EQ(file_bytes(data + "/saves/pinball/slot2.sav").size(), 64 * 1024);
+}
+
+// Only regular files and folders are taken over: a FIFO would block the start for good, and a
+// link may lead anywhere. What is skipped is said; the game starts with the rest.
+TEST_F(Play, MigrationTakesRegularFilesAndFoldersOnly) {
+  const QString installed = sandbox.home() + "/Programs/skarnbolt-port/pinball/saves";
+  write_file(installed + "/slot1.sav", "one");
+  QDir().mkpath(installed + "/empty");
+  ASSERT_EQ(mkfifo((installed + "/pipe").toLocal8Bit().constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(installed + "/missing", installed + "/dangling"));
+  ASSERT_TRUE(QFile::link(installed + "/slot1.sav", installed + "/link.sav"));
+  place_game("pinball");
+  const Outcome outcome = play("pinball", {}, {}, 30000);
+  EXPECT_EQ(outcome.code, 0);
+  QStringList lines = QString::fromUtf8(outcome.out).split('\n', Qt::SkipEmptyParts);
+  lines.sort();
+  QStringList expected;
+  for (const char* name : {"dangling", "link.sav", "pipe"})
+    expected << "error: Skipped " + installed + "/" + name +
+                    " in the saves: it is not a regular file or folder.";
+  EXPECT_EQ(lines, expected);
+  const QString saves = data + "/saves/pinball";
+  EXPECT_EQ(file_bytes(saves + "/slot1.sav"), "one");
+  EXPECT_TRUE(QFileInfo(saves + "/empty").isDir());
+  EXPECT_EQ(QDir(saves).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+            QStringList({"empty", "slot1.sav"}));
 }
 
 bool process_gone(qint64 pid) {
