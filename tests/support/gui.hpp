@@ -122,6 +122,9 @@ inline void pick(QWidget* modal, const QString& path) {
     dialog->reject();
     return;
   }
+  // Qt's own dialog leaves the typed name alone while its name field has the focus, which it
+  // gets or not depending on when the window system activates the dialog.
+  if (QWidget* focused = dialog->focusWidget()) focused->clearFocus();
   dialog->selectFile(path);
   static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides its override
 }
