@@ -319,6 +319,29 @@ with zipfile.ZipFile(out, 'w') as z:
   EXPECT_EQ(reader.read("two.txt"), bytes_of("two"));
 }
 
+// The archive sits behind a hole of 5 GiB, so every seek and the file size need 64 bits
+// (a long is 32 bits on Windows); the hole costs no disk.
+TEST_F(ZipReaderTest, ReadsAnArchivePastFourGibibytes) {
+  python(zip, dir.path(), R"(
+with zipfile.ZipFile(out, 'w') as z:
+    z.writestr('one.txt', b'one' * 100, zipfile.ZIP_DEFLATED)
+    z.writestr('two.txt', b'two', zipfile.ZIP_STORED)
+)");
+  const std::int64_t hole = 5LL << 30;
+  const fs::path big = dir / "big.zip";
+  ASSERT_TRUE(ts::write_at(big, hole, ts::read_bytes(zip)));
+  ASSERT_GT(fs::file_size(big), 0x100000000u);
+
+  apk::ZipReader reader;
+  ASSERT_TRUE(reader.open(big)) << reader.error;
+  ASSERT_EQ(reader.entries.size(), 2u);
+  EXPECT_EQ(reader.entries[0].local_header_offset, std::uint64_t(hole));
+  std::string ones;
+  for (int i = 0; i < 100; ++i) ones += "one";
+  EXPECT_EQ(reader.read("one.txt"), bytes_of(ones));
+  EXPECT_EQ(reader.read("two.txt"), bytes_of("two"));
+}
+
 TEST_F(ZipReaderTest, FindsTheEndRecordBehindComments) {
   struct Case {
     const char* what;
