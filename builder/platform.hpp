@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 #include <QtGlobal>
+#include <memory>
 #include <optional>
 
 class QProcess;
@@ -43,6 +44,26 @@ std::optional<quint64> free_memory();
 // Ends the process `pid` and every process started below it, so that a cancelled tool leaves
 // none of its own children running.
 void kill_process_tree(qint64 pid);
+
+// The processes of one tool run, ended together on cancel. Windows: a job object of the tool's
+// own that the tool starts inside, so that whatever it starts, even while being ended, is in
+// it; closing the job ends what is left. Elsewhere: the tool's process tree, walked on end.
+class ToolProcesses {
+ public:
+  ToolProcesses();
+  ~ToolProcesses();
+  ToolProcesses(const ToolProcesses&) = delete;
+  ToolProcesses& operator=(const ToolProcesses&) = delete;
+  // Before `process` starts: makes it start inside the group; it starts as usual when the
+  // system cannot do that.
+  void prepare(QProcess& process);
+  // Ends `process` and everything it started.
+  void end(const QProcess& process);
+
+ private:
+  struct Data;
+  std::unique_ptr<Data> data_;
+};
 
 // The short (8.3) form of `path` when the system has one, else `path` unchanged.
 QString short_path(const QString& path);
