@@ -52,36 +52,44 @@ bool is_launcher_mode(int argc, char** argv) {
   return false;
 }
 
-int run_launcher_mode() {
-  const QStringList args = QCoreApplication::arguments();
-  bool prepare = false;
+std::optional<LauncherOptions> parse_launcher_options(const QStringList& args, QString& error) {
+  LauncherOptions parsed;
   bool play_given = false;
-  QString data, id, assets;
-  QStringList apks, options;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == "--prepare") {
-      prepare = true;
+      parsed.prepare = true;
     } else if (arg.startsWith("--data=")) {
-      data = arg.mid(7);
+      parsed.data = arg.mid(7);
     } else if (arg.startsWith("--play=")) {
-      id = arg.mid(7);
+      parsed.id = arg.mid(7);
       play_given = true;
     } else if (arg.startsWith("--apk=")) {
-      apks.append(arg.mid(6));
+      parsed.apks.append(arg.mid(6));
     } else if (arg.startsWith("--starwars2-assets=")) {
-      assets = arg.mid(19);
+      parsed.assets = arg.mid(19);
     } else {
-      options.append(arg);
+      parsed.options.append(arg);
     }
   }
+  if (parsed.data.isEmpty() || (parsed.prepare && (play_given || !parsed.options.isEmpty()))) {
+    error = QString::fromLatin1(kUsage);
+    return std::nullopt;
+  }
+  return parsed;
+}
 
-  if (data.isEmpty() || (prepare && (play_given || !options.isEmpty()))) {
-    launcher::print_error(QString::fromLatin1(kUsage));
+int run_launcher_mode() {
+  QString error;
+  const std::optional<LauncherOptions> parsed =
+      parse_launcher_options(QCoreApplication::arguments(), error);
+  if (!parsed) {
+    launcher::print_error(error);
     return 2;
   }
-  set_data_root(data);
-  return prepare ? launcher::prepare(apks, assets) : launcher::play(id, options);
+  set_data_root(parsed->data);
+  return parsed->prepare ? launcher::prepare(parsed->apks, parsed->assets)
+                         : launcher::play(parsed->id, parsed->options);
 }
 
 }  // namespace builder

@@ -12,6 +12,7 @@
 
 #include "builder/apk_match.hpp"
 #include "builder/catalog.hpp"
+#include "builder/cli_options.hpp"
 #include "builder/job.hpp"
 #include "builder/launcher.hpp"
 #include "builder/paths.hpp"
@@ -19,10 +20,6 @@
 #include "builder/window.hpp"
 
 namespace {
-
-const char* const kUsage =
-    "usage: skarnbolt-builder --build <apk> [--android | --switch] [--only "
-    "<folder|file.apk|file.nro>] [--mods <a,b>|none] [--starwars2-assets=<zip or folder>]\n";
 
 // The command-line build; its exit code.
 int run_cli(QCoreApplication& app) {
@@ -32,33 +29,14 @@ int run_cli(QCoreApplication& app) {
   const QStringList args = QCoreApplication::arguments();
   QTextStream err(stderr);
 
-  builder::Request request;
-  const QString assets_prefix = "--starwars2-assets=";
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    const bool has_value = i + 1 < args.size();
-    if (arg == "--build" && has_value) {
-      request.apk = QFileInfo(args[++i]).absoluteFilePath();
-    } else if (arg == "--android") {
-      request.android = true;
-    } else if (arg == "--switch") {
-      request.switch_ = true;
-    } else if (arg == "--only" && has_value) {
-      request.install = false;
-      request.output = QFileInfo(args[++i]).absoluteFilePath();
-    } else if (arg == "--mods" && has_value) {
-      request.default_mods = false;
-      const QString value = args[++i];
-      if (value != "none") request.mods = value.split(',', Qt::SkipEmptyParts);
-    } else if (arg.startsWith(assets_prefix)) {
-      request.assets = QFileInfo(arg.mid(assets_prefix.size())).absoluteFilePath();
-    } else {
-      err << kUsage;
-      return 2;
-    }
-  }
-
   QString error;
+  std::optional<builder::Request> options = builder::parse_build_options(args, error);
+  if (!options) {
+    err << error;
+    return 2;
+  }
+  builder::Request request = std::move(*options);
+
   const std::optional<builder::Game> game =
       builder::identify_apk(request.apk, builder::load_games(builder::source_dir()), error);
   if (!game) {
