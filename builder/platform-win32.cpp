@@ -25,6 +25,19 @@ const wchar_t* wide(const QString& native) {
   return reinterpret_cast<const wchar_t*>(native.utf16());
 }
 
+// A job object that ends its processes when its last handle closes; null when that failed.
+HANDLE kill_on_close_job() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
 }  // namespace
 
 bool is_folder_link(const QString& path) {
@@ -95,17 +108,7 @@ struct ToolProcesses::Data {
   STARTUPINFOEXW startup = {};
 };
 
-ToolProcesses::ToolProcesses() : data_(std::make_unique<Data>()) {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (!job) return;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-    CloseHandle(job);
-    return;
-  }
-  data_->job = job;
-}
+ToolProcesses::ToolProcesses() : data_(std::make_unique<Data>()) { data_->job = kill_on_close_job(); }
 
 ToolProcesses::~ToolProcesses() {
   // Kill-on-close: whatever the tool left running ends with the job.
@@ -212,14 +215,8 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 void tie_child_before_start(QProcess&) {}
 
 void tie_child_after_start(QProcess& process) {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  HANDLE job = kill_on_close_job();
   if (!job) return;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-    CloseHandle(job);
-    return;
-  }
   HANDLE game =
       OpenProcess(PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, DWORD(process.processId()));
   if (!game) {
