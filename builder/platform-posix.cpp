@@ -115,6 +115,15 @@ void kill_process_tree(qint64 pid) {
   for (pid_t member : tree) ::kill(member, SIGKILL);
 }
 
+struct ToolProcesses::Data {};
+
+ToolProcesses::ToolProcesses() = default;
+ToolProcesses::~ToolProcesses() = default;
+
+void ToolProcesses::prepare(QProcess&) {}
+
+void ToolProcesses::end(const QProcess& process) { kill_process_tree(process.processId()); }
+
 QString short_path(const QString& path) { return path; }
 
 // Installed games.

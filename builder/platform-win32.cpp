@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <iterator>
+#include <vector>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -22,6 +23,19 @@ namespace {
 
 const wchar_t* wide(const QString& native) {
   return reinterpret_cast<const wchar_t*>(native.utf16());
+}
+
+// A job object that ends its processes when its last handle closes; null when that failed.
+HANDLE kill_on_close_job() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
 }
 
 }  // namespace
@@ -85,6 +99,54 @@ std::optional<quint64> free_memory() {
   status.dwLength = sizeof(status);
   if (!GlobalMemoryStatusEx(&status)) return std::nullopt;
   return quint64(status.ullAvailPhys);
+}
+
+struct ToolProcesses::Data {
+  HANDLE job = nullptr;
+  std::vector<char> attributes;  // the attribute list naming `job`, alive until the start
+  bool attributes_ready = false;
+  STARTUPINFOEXW startup = {};
+};
+
+ToolProcesses::ToolProcesses() : data_(std::make_unique<Data>()) { data_->job = kill_on_close_job(); }
+
+ToolProcesses::~ToolProcesses() {
+  // Kill-on-close: whatever the tool left running ends with the job.
+  if (data_->job) CloseHandle(data_->job);
+  if (data_->attributes_ready) {
+    DeleteProcThreadAttributeList(
+        reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(data_->attributes.data()));
+  }
+}
+
+void ToolProcesses::prepare(QProcess& process) {
+  if (!data_->job) return;
+  Data* data = data_.get();
+  // The tool is created inside the job rather than joined after its start, when it might
+  // already have started processes of its own.
+  process.setCreateProcessArgumentsModifier([data](QProcess::CreateProcessArguments* arguments) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    data->attributes.resize(size);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(data->attributes.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    data->attributes_ready = true;
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &data->job,
+                                   sizeof(HANDLE), nullptr, nullptr)) {
+      return;
+    }
+    data->startup.StartupInfo = *arguments->startupInfo;
+    data->startup.StartupInfo.cb = sizeof(STARTUPINFOEXW);
+    data->startup.lpAttributeList = list;
+    arguments->startupInfo = &data->startup.StartupInfo;
+    arguments->flags |= EXTENDED_STARTUPINFO_PRESENT;
+  });
+}
+
+void ToolProcesses::end(const QProcess&) {
+  // Process ids are reused on Windows, so the job, not a walk by parent id, says what is the
+  // tool's; processes the tool starts meanwhile are in it too.
+  if (data_->job) TerminateJobObject(data_->job, 1);
 }
 
 void kill_process_tree(qint64 pid) {
@@ -155,14 +217,8 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 void tie_child_before_start(QProcess&) {}
 
 void tie_child_after_start(QProcess& process) {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  HANDLE job = kill_on_close_job();
   if (!job) return;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-    CloseHandle(job);
-    return;
-  }
   HANDLE game =
       OpenProcess(PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, DWORD(process.processId()));
   if (!game) {

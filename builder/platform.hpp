@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QtGlobal>
 #include <atomic>
+#include <memory>
 #include <optional>
 
 class QProcess;
@@ -46,6 +47,26 @@ std::optional<quint64> free_memory();
 // none of its own children running. Does nothing for a pid of 0 or below, which would name a
 // process group (this program's own for 0) rather than a process.
 void kill_process_tree(qint64 pid);
+
+// The processes of one tool run, ended together on cancel. Windows: a job object of the tool's
+// own that the tool starts inside, so that whatever it starts, even while being ended, is in
+// it; closing the job ends what is left. Elsewhere: the tool's process tree, walked on end.
+class ToolProcesses {
+ public:
+  ToolProcesses();
+  ~ToolProcesses();
+  ToolProcesses(const ToolProcesses&) = delete;
+  ToolProcesses& operator=(const ToolProcesses&) = delete;
+  // Before `process` starts: makes it start inside the group; it starts as usual when the
+  // system cannot do that.
+  void prepare(QProcess& process);
+  // Ends `process` and everything it started.
+  void end(const QProcess& process);
+
+ private:
+  struct Data;
+  std::unique_ptr<Data> data_;
+};
 
 // The short (8.3) form of `path` when the system has one, else `path` unchanged.
 QString short_path(const QString& path);
