@@ -4,9 +4,11 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "builder/cli_options.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
 #include "builder/platform.hpp"
@@ -30,9 +32,11 @@ void print_error(const QString& message) {
 }
 
 void print_progress(double fraction, const QString& text) {
-  // QString::number ignores the locale, so the point stays a point.
-  const QString value = QString::number(std::clamp(fraction, 0.0, 1.0), 'f', 3);
-  std::printf("progress %s %s\n", value.toLatin1().constData(), text.toLocal8Bit().constData());
+  // Cut, not rounded, so that the printed values never fall: 2/3 of the way is 0.666, as the
+  // next game's first value is. The small allowance keeps 0.3 from printing as 0.299.
+  const int thousandths = int(std::floor(std::clamp(fraction, 0.0, 1.0) * 1000 + 1e-6));
+  std::printf("progress %d.%03d %s\n", thousandths / 1000, thousandths % 1000,
+              text.toLocal8Bit().constData());
   std::fflush(stdout);
 }
 
@@ -52,36 +56,49 @@ bool is_launcher_mode(int argc, char** argv) {
   return false;
 }
 
-int run_launcher_mode() {
-  const QStringList args = QCoreApplication::arguments();
-  bool prepare = false;
+std::optional<LauncherOptions> parse_launcher_options(const QStringList& args, QString& error) {
+  LauncherOptions parsed;
   bool play_given = false;
-  QString data, id, assets;
-  QStringList apks, options;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == "--prepare") {
-      prepare = true;
+      parsed.prepare = true;
     } else if (arg.startsWith("--data=")) {
-      data = arg.mid(7);
+      parsed.data = arg.mid(7);
     } else if (arg.startsWith("--play=")) {
-      id = arg.mid(7);
+      parsed.id = arg.mid(7);
       play_given = true;
     } else if (arg.startsWith("--apk=")) {
-      apks.append(arg.mid(6));
+      parsed.apks.append(arg.mid(6));
     } else if (arg.startsWith("--starwars2-assets=")) {
-      assets = arg.mid(19);
+      parsed.assets = arg.mid(19);
     } else {
-      options.append(arg);
+      parsed.options.append(arg);
     }
   }
+  if (parsed.data.isEmpty() || (parsed.prepare && (play_given || !parsed.options.isEmpty()))) {
+    error = QString::fromLatin1(kUsage);
+    return std::nullopt;
+  }
+  return parsed;
+}
 
-  if (data.isEmpty() || (prepare && (play_given || !options.isEmpty()))) {
-    launcher::print_error(QString::fromLatin1(kUsage));
+int run_launcher_mode(int argc, char** argv) {
+  // Before anything is touched: a path that does not decode would name another folder.
+  QString error = argument_encoding_error(argc, argv);
+  if (!error.isEmpty()) {
+    launcher::print_error(error);
     return 2;
   }
-  set_data_root(data);
-  return prepare ? launcher::prepare(apks, assets) : launcher::play(id, options);
+  const std::optional<LauncherOptions> parsed =
+      parse_launcher_options(QCoreApplication::arguments(), error);
+  if (!parsed) {
+    launcher::print_error(error);
+    return 2;
+  }
+  set_data_root(parsed->data);
+  return parsed->prepare ? launcher::prepare(parsed->apks, parsed->assets)
+                         : launcher::play(parsed->id, parsed->options);
 }
 
 }  // namespace builder

@@ -12,53 +12,34 @@
 
 #include "builder/apk_match.hpp"
 #include "builder/catalog.hpp"
+#include "builder/cli_options.hpp"
 #include "builder/job.hpp"
 #include "builder/launcher.hpp"
 #include "builder/paths.hpp"
+#include "builder/platform.hpp"
 #include "builder/startup.hpp"
 #include "builder/window.hpp"
 
 namespace {
 
-const char* const kUsage =
-    "usage: skarnbolt-builder --build <apk> [--android | --switch] [--only "
-    "<folder|file.apk|file.nro>] [--mods <a,b>|none] [--starwars2-assets=<zip or folder>]\n";
-
 // The command-line build; its exit code.
 int run_cli(QCoreApplication& app) {
   QCoreApplication::setApplicationName("skarnbolt-builder");
+  // A signal ends the program with 128 + its number; during the build it cancels it first.
+  builder::platform::cancel_on_termination(nullptr);
   builder::use_portable_data();
 
   const QStringList args = QCoreApplication::arguments();
   QTextStream err(stderr);
 
-  builder::Request request;
-  const QString assets_prefix = "--starwars2-assets=";
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    const bool has_value = i + 1 < args.size();
-    if (arg == "--build" && has_value) {
-      request.apk = QFileInfo(args[++i]).absoluteFilePath();
-    } else if (arg == "--android") {
-      request.android = true;
-    } else if (arg == "--switch") {
-      request.switch_ = true;
-    } else if (arg == "--only" && has_value) {
-      request.install = false;
-      request.output = QFileInfo(args[++i]).absoluteFilePath();
-    } else if (arg == "--mods" && has_value) {
-      request.default_mods = false;
-      const QString value = args[++i];
-      if (value != "none") request.mods = value.split(',', Qt::SkipEmptyParts);
-    } else if (arg.startsWith(assets_prefix)) {
-      request.assets = QFileInfo(arg.mid(assets_prefix.size())).absoluteFilePath();
-    } else {
-      err << kUsage;
-      return 2;
-    }
-  }
-
   QString error;
+  std::optional<builder::Request> options = builder::parse_build_options(args, error);
+  if (!options) {
+    err << error;
+    return 2;
+  }
+  builder::Request request = std::move(*options);
+
   const std::optional<builder::Game> game =
       builder::identify_apk(request.apk, builder::load_games(builder::source_dir()), error);
   if (!game) {
@@ -89,21 +70,37 @@ int run_cli(QCoreApplication& app) {
         std::fflush(stdout);
       },
       Qt::DirectConnection);
+  // The one log line worth a script's attention: the log itself cannot be written.
+  const QString unwritable = "cannot write " + job.log_path();
+  QObject::connect(
+      &job, &builder::Job::log_line, &job,
+      [&unwritable](const QString& line) {
+        if (line != unwritable) return;
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+      },
+      Qt::DirectConnection);
   QObject::connect(
       &job, &builder::Job::finished, &job,
       [&job, &exit_code, &app](bool ok, const QString& message, const QString&) {
         std::printf("%s\n", message.toLocal8Bit().constData());
         std::fflush(stdout);
-        std::printf("log: %s\n", job.log_path().toLocal8Bit().constData());
-        std::fflush(stdout);
+        if (job.log_written()) {
+          std::printf("log: %s\n", job.log_path().toLocal8Bit().constData());
+          std::fflush(stdout);
+        }
         exit_code = ok ? 0 : 1;
         // Queued, so that a build that ends before the loop runs still ends it.
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
       },
       Qt::DirectConnection);
+  // A script's SIGTERM or Ctrl+C cancels the build as the window's Cancel does.
+  builder::platform::cancel_on_termination(&job.cancel);
   job.start();
   app.exec();
-  return exit_code;
+  builder::platform::cancel_on_termination(nullptr);
+  const int signal = builder::platform::termination_signal();
+  return signal ? 128 + signal : exit_code;
 }
 
 // The window; the event loop's exit code.
@@ -124,6 +121,12 @@ int run_gui(int argc, char** argv) {
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--build") == 0) {
+      // Before anything is touched: a path that does not decode would name another file.
+      const QString bad = builder::argument_encoding_error(argc, argv);
+      if (!bad.isEmpty()) {
+        std::fprintf(stderr, "%s\n", bad.toLocal8Bit().constData());
+        return 2;
+      }
       QCoreApplication app(argc, argv);
       return run_cli(app);
     }
@@ -131,7 +134,7 @@ int main(int argc, char** argv) {
   if (builder::is_launcher_mode(argc, argv)) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("skarnbolt-builder");
-    return builder::run_launcher_mode();
+    return builder::run_launcher_mode(argc, argv);
   }
   return run_gui(argc, argv);
 }

@@ -15,6 +15,9 @@ packages=(
   kde-style-breeze
   # The SVG plugins that draw the window's icon; a virtual display for the screenshot script.
   libqt6svg6 xvfb
+  # The Windows checks (scripts/windows-check.sh): a cross compiler and its zlib, GoogleTest's
+  # sources to build for Windows, and Wine to run the tests.
+  mingw-w64 libz-mingw-w64-dev googletest wine64
 )
 
 missing=()

@@ -130,7 +130,7 @@ TEST(WindowsBuild, FirstWindowsBuildThenRebuild) {
   EXPECT_DOUBLE_EQ(again.phases[3].weight, std::max(5.0, 20 * 1.5 / jobs + 15));
 
   for (const JobResult* result : {&first, &again}) {
-    EXPECT_TRUE(result->ok) << result->message.toStdString();
+    EXPECT_TRUE(result->ok) << describe(*result);
     EXPECT_EQ(result->message, "The game was saved:\n" + QDir::toNativeSeparators(
                                                             q(ws.home() / "Games/Pinball Nights")));
     EXPECT_EQ(result->statuses.last(), "Done");
@@ -152,7 +152,7 @@ bool compile_line(const QString& line) { return line.startsWith("$ ") && line.co
 
 void expect_failure(const JobResult& result, const QString& message, const fs::path& log) {
   EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, message);
+  EXPECT_EQ(result.message, message) << describe(result);
   EXPECT_TRUE(result.result_path.isEmpty());
   EXPECT_EQ(result.finished_count, 1);
   EXPECT_EQ(result.lines.last(), "error: " + message);

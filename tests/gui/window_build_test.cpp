@@ -156,7 +156,7 @@ TEST_F(WindowBuild, EachEntryAsksForItsPlaceAndACancelledDialogBuildsNothing) {
     EXPECT_EQ(window_.play_possible, c.install && !c.android);
     window_.cancel_button->click();
     wait_for_end();
-    EXPECT_EQ(window_.message_label->text(), "Cancelled");
+    EXPECT_EQ(window_.message_label->text(), "Cancelled") << testing_support::last_build_log();
   }
 }
 
@@ -204,7 +204,8 @@ TEST_F(WindowBuild, BuildAndInstallRunsToDone) {
   EXPECT_GT(reports, 0);
   EXPECT_EQ(mismatches, 0);
 
-  ASSERT_EQ(window_.status_label->text(), "Done") << window_.message_label->text().toStdString();
+  ASSERT_EQ(window_.status_label->text(), "Done")
+      << window_.message_label->text().toStdString() << "\n" << testing_support::last_build_log();
   EXPECT_EQ(window_.progress_bar->value(), 1000);
   EXPECT_FALSE(window_.message_label->text().isEmpty());
   EXPECT_FALSE(window_.message_label->isHidden());
@@ -245,7 +246,7 @@ TEST_F(WindowBuild, CancelEndsARunningBuild) {
   window_.cancel_button->click();
   EXPECT_FALSE(window_.cancel_button->isEnabled());
   wait_for_end();
-  EXPECT_EQ(window_.message_label->text(), "Cancelled");
+  EXPECT_EQ(window_.message_label->text(), "Cancelled") << testing_support::last_build_log();
   EXPECT_TRUE(window_.progress_panel->isHidden());
   EXPECT_FALSE(window_.details_button->isHidden());
 }
