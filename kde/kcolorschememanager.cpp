@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QVariant>
 #include <cmath>
+#include <utility>
 
 #include "kde/kcolorutils.hpp"
 
@@ -194,8 +195,7 @@ void fill_group(QPalette& palette, const KConfig& config, QPalette::ColorGroup g
   const SetColours selection = set_colours(config, Selection, group);
   // Tooltips look the same in every group.
   const SetColours tooltip = set_colours(config, Tooltip, QPalette::Active);
-  const double contrast =
-      0.1 * choice(config.group("KDE"), "contrast", 11, 7);
+  const double contrast = 0.1 * choice(config.group("KDE"), "contrast", 11, 7);
 
   palette.setColor(group, QPalette::Window, window.background);
   palette.setColor(group, QPalette::WindowText, window.text);
@@ -212,11 +212,12 @@ void fill_group(QPalette& palette, const KConfig& config, QPalette::ColorGroup g
   palette.setColor(group, QPalette::ToolTipText, tooltip.text);
   palette.setColor(group, QPalette::BrightText, Qt::white);
   palette.setColor(group, QPalette::NoRole, Qt::black);
-  palette.setColor(group, QPalette::Light, shade(window.background, LightShade, contrast));
-  palette.setColor(group, QPalette::Midlight, shade(window.background, MidlightShade, contrast));
-  palette.setColor(group, QPalette::Mid, shade(window.background, MidShade, contrast));
-  palette.setColor(group, QPalette::Dark, shade(window.background, DarkShade, contrast));
-  palette.setColor(group, QPalette::Shadow, shade(window.background, ShadowShade, contrast));
+  const std::pair<QPalette::ColorRole, Shade> shades[] = {
+      {QPalette::Light, LightShade}, {QPalette::Midlight, MidlightShade},
+      {QPalette::Mid, MidShade},     {QPalette::Dark, DarkShade},
+      {QPalette::Shadow, ShadowShade}};
+  for (const auto& [role, which] : shades)
+    palette.setColor(group, role, shade(window.background, which, contrast));
 #if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
   palette.setColor(group, QPalette::Accent, selection.background);
 #endif
