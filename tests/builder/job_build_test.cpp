@@ -31,15 +31,6 @@ QStringList containing(const QStringList& lines, const QString& text) {
   return lines.filter(text, Qt::CaseSensitive);
 }
 
-builder::Request pinball_request(const JobWorkspace& ws) {
-  builder::Request request;
-  request.apk = q(ws.apk("pinball"));
-  request.game = port_game("pinball");
-  request.install = false;
-  request.output = q(ws.home() / "Games");
-  return request;
-}
-
 // The parallel job count that the log's header names.
 int header_jobs(const QStringList& lines) {
   static const QRegularExpression header(

@@ -16,15 +16,6 @@ using namespace testing_support;
 
 QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
-builder::Request pinball_request(const JobWorkspace& ws) {
-  builder::Request request;
-  request.apk = q(ws.apk("pinball"));
-  request.game = port_game("pinball");
-  request.install = false;
-  request.output = q(ws.home() / "Games");
-  return request;
-}
-
 // The cache held as another build holds it, with that build's log in place.
 class HeldCache : public testing::Test {
  protected:

@@ -149,6 +149,15 @@ JobWorkspace::~JobWorkspace() {
   wait_for_idle(root());
 }
 
+builder::Request pinball_request(const JobWorkspace& ws) {
+  builder::Request request;
+  request.apk = qpath(ws.apk("pinball"));
+  request.game = port_game("pinball");
+  request.install = false;
+  request.output = qpath(ws.home() / "Games");
+  return request;
+}
+
 fs::path JobWorkspace::apk(const std::string& library) const {
   return root() / "apks" / (library + ".apk");
 }

@@ -46,6 +46,11 @@ builder::Game port_game(const QString& id);
 // file and a launcher icon.
 void make_game_apk(const fs::path& path, const std::string& library);
 
+class JobWorkspace;
+
+// A Windows build of the test port's pinball, saved below the workspace's home in Games.
+builder::Request pinball_request(const JobWorkspace& ws);
+
 // A workspace for build jobs: a Qt application, HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and
 // LOCALAPPDATA below a temporary folder, the builder's data root in it and its tool cache
 // seeded for all targets (no adb device). One per test.
