@@ -18,17 +18,34 @@ std::string utf8_path(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// True when Windows would not write a file or folder named `piece` as that name: it drops
+// trailing dots and blanks, and takes device names (with any extension) for the device.
+bool altered_on_windows(std::string_view piece) {
+  if (!piece.empty() && (piece.back() == '.' || piece.back() == ' ')) return true;
+  std::string stem(piece.substr(0, piece.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" ||
+      stem == "conout$") {
+    return true;
+  }
+  if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
+  // A digit, or a superscript one, two or three in UTF-8.
+  const std::string number = stem.substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
 // The entry's name as a relative path below the destination, or nothing when it
-// would land elsewhere. A backslash separates folders on Windows, so it does here
-// too: the same archive is refused or accepted everywhere.
+// would land elsewhere or would not be written as named. A backslash separates folders on
+// Windows, so it does here too: the same archive is refused or accepted everywhere.
 std::optional<std::filesystem::path> relative_target(const std::string& stored) {
   std::string name = stored;
   std::replace(name.begin(), name.end(), '\\', '/');
-  // A drive letter is a root name only on Windows; refuse it on every system.
-  if (name.size() >= 2 && name[1] == ':' &&
-      ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'))) {
-    return std::nullopt;
-  }
+  // A colon makes a drive letter or an alternate data stream on Windows; refuse it everywhere.
+  if (name.find(':') != std::string::npos) return std::nullopt;
   std::filesystem::path path;
   try {
     path = std::filesystem::path(std::u8string(name.begin(), name.end())).lexically_normal();
@@ -39,6 +56,9 @@ std::optional<std::filesystem::path> relative_target(const std::string& stored) 
   if (path.empty() || path == "." || path.has_root_name() || path.has_root_directory() ||
       *path.begin() == "..") {
     return std::nullopt;
+  }
+  for (const std::filesystem::path& piece : path) {
+    if (altered_on_windows(utf8_path(piece))) return std::nullopt;
   }
   return path;
 }
@@ -112,7 +132,8 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 // True when the name may be written below a folder as it is: no root, no drive, no
-// backslash, and no empty, "." or ".." piece. Nothing is normalised.
+// backslash, no empty, "." or ".." piece, and none that Windows would alter. Nothing is
+// normalised.
 bool safe_name(const std::string& name) {
   if (name.empty() || name.find_first_of("\\:") != std::string::npos) return false;
   std::size_t start = 0;
@@ -120,7 +141,7 @@ bool safe_name(const std::string& name) {
     std::size_t slash = name.find('/', start);
     std::string_view piece(name.data() + start,
                            (slash == std::string::npos ? name.size() : slash) - start);
-    if (piece.empty() || piece == "." || piece == "..") return false;
+    if (piece.empty() || piece == "." || piece == ".." || altered_on_windows(piece)) return false;
     if (slash == std::string::npos) return true;
     start = slash + 1;
   }

@@ -3,6 +3,8 @@
 
 #include <QFileInfo>
 
+#include "builder/platform.hpp"
+
 namespace builder {
 
 const char* const kBuildUsage =
@@ -35,7 +37,24 @@ std::optional<Request> parse_build_options(const QStringList& args, QString& err
       return std::nullopt;
     }
   }
+  // One build has one target: both would save an Android package under the Switch's name.
+  if (request.android && request.switch_) {
+    error = QString::fromLatin1(kBuildUsage);
+    return std::nullopt;
+  }
   return request;
+}
+
+QString argument_encoding_error(int argc, char** argv) {
+  const std::optional<QByteArray> bad = platform::undecodable_argument(argc, argv);
+  if (!bad) return QString();
+  QString shown;
+  for (const char byte : *bad) {
+    const uchar c = uchar(byte);
+    shown += c >= 0x20 && c < 0x7f ? QString(QChar(c)) : QString("\\x%1").arg(c, 2, 16, QChar('0'));
+  }
+  return "The argument \"" + shown +
+         "\" is not valid text in this system's character encoding, so it cannot name a file.";
 }
 
 }  // namespace builder

@@ -3,8 +3,38 @@
 #include <QPainter>
 
 #include "builder/window.hpp"
+#include "kde/kcolorutils.hpp"
 
 namespace builder {
+
+namespace {
+
+// The fill while a drag is over: Base tinted a fifth of the way towards Highlight, less where
+// the title would lose its contrast of 4.5:1. (Highlight made lighter, as before, turned
+// white: invisible on a light Base, unreadable under a light text.)
+QColor hover_fill(const QPalette& colours) {
+  const QColor base = colours.color(QPalette::Base);
+  const QColor text = colours.color(QPalette::Text);
+  QColor fill;
+  for (int percent = 20; percent > 0; percent -= 5) {
+    fill = KColorUtils::mix(base, colours.color(QPalette::Highlight), percent / 100.0);
+    if (KColorUtils::contrastRatio(fill, text) >= 4.6) break;
+  }
+  return fill;
+}
+
+// `colour` made as much more opaque as it takes to stand 3:1 against `fill` once drawn on it;
+// a half-transparent placeholder colour may not on a tinted fill.
+QColor readable_on(QColor colour, const QColor& fill) {
+  while (colour.alpha() < 255) {
+    const QColor drawn = KColorUtils::mix(fill, QColor(colour.rgb()), colour.alphaF());
+    if (KColorUtils::contrastRatio(drawn, fill) >= 3.1) break;
+    colour.setAlpha(qMin(255, colour.alpha() + 16));
+  }
+  return colour;
+}
+
+}  // namespace
 
 void DropArea::mouseReleaseEvent(QMouseEvent*) {
   if (on_click) on_click();
@@ -26,20 +56,20 @@ void DropArea::paintEvent(QPaintEvent*) {
   QPen pen(colours.color(hover ? QPalette::Highlight : QPalette::Mid), 2, Qt::DashLine,
            Qt::SquareCap, Qt::BevelJoin);
   painter.setPen(pen);
-  painter.setBrush(hover ? colours.color(QPalette::Highlight).lighter(190)
-                         : colours.color(QPalette::Base));
+  const QColor fill = hover ? hover_fill(colours) : colours.color(QPalette::Base);
+  painter.setBrush(fill);
   painter.drawRoundedRect(QRectF(2, 2, width() - 4, height() - 4), 10, 10, Qt::AbsoluteSize);
 
   const int h2 = height() / 2;
-  QFont title = font();
-  title.setPointSizeF(title.pointSizeF() * 1.25);
+  QFont title = scaled_font(font(), 1.25);
   title.setWeight(QFont::Bold);
   painter.setFont(title);
   painter.setPen(colours.color(QPalette::Text));
   painter.drawText(QRect(QPoint(0, 0), QPoint(width() - 1, h2 + 3)),
                    Qt::AlignHCenter | Qt::AlignBottom, "Drop a game's APK here");
   painter.setFont(font());
-  painter.setPen(colours.color(QPalette::PlaceholderText));
+  const QColor small = colours.color(QPalette::PlaceholderText);
+  painter.setPen(hover ? readable_on(small, fill) : small);
   painter.drawText(QRect(QPoint(0, h2 + 10), QPoint(width() - 1, 2 * h2 - 1)),
                    Qt::AlignHCenter | Qt::AlignTop, "or click to choose a file");
 }

@@ -30,13 +30,22 @@ void remove_all(const QString& path) {
     QDir(path).removeRecursively();
 }
 
+// Copies one file over nothing; false after telling `notes` why it could not.
+bool copy_file(const QString& source, const QString& target, const CopyNotes& notes) {
+  QFile file(source);
+  if (file.copy(target)) return true;
+  if (notes)
+    notes("Cannot copy " + native(source) + " to " + native(target) + ": " + file.errorString());
+  return false;
+}
+
 // Copies a file, or the files below a folder, to `destination`, replacing what was there; a
 // missing or empty folder leaves an empty folder. False at the first file not copied.
-bool copy_tree(const QString& source, const QString& destination) {
+bool copy_tree(const QString& source, const QString& destination, const CopyNotes& notes) {
   if (QFileInfo(source).isFile()) {
     QFile::remove(destination);
     QDir().mkpath(QFileInfo(destination).path());
-    return QFile::copy(source, destination);
+    return copy_file(source, destination, notes);
   }
   remove_all(destination);
   QDir().mkpath(destination);
@@ -46,14 +55,15 @@ bool copy_tree(const QString& source, const QString& destination) {
     const QString file = it.next();
     const QString target = destination + "/" + root.relativeFilePath(file);
     QDir().mkpath(QFileInfo(target).path());
-    if (!QFile::copy(file, target)) return false;
+    if (!copy_file(file, target, notes)) return false;
   }
   return true;
 }
 
 // Writes the game folder into `destination`: the executable, the graphics DLLs found beside it
 // and the game data below game/.
-bool make_folder(const BuiltGame& game, const QString& destination, QString& error) {
+bool make_folder(const BuiltGame& game, const QString& destination, QString& error,
+                 const CopyNotes& notes) {
   // An empty name would put the game at the root of the file system.
   if (destination.isEmpty()) {
     error = "Cannot copy the game into " + native(destination);
@@ -64,12 +74,14 @@ bool make_folder(const BuiltGame& game, const QString& destination, QString& err
   const QString exe_copy = destination + "/" + exe.fileName();
   // Qt's copy never overwrites: without this a reinstall would keep the old executable.
   QFile::remove(exe_copy);
-  const bool exe_ok = QFile::copy(game.exe, exe_copy);
+  const bool exe_ok = copy_file(game.exe, exe_copy, notes);
   QDir(destination + "/game").removeRecursively();
   // Every part is copied even after a failed one; the failure is reported once at the end.
-  const bool lib_ok = copy_tree(game.data_dir + "/lib", destination + "/game/lib");
-  const bool assets_ok = copy_tree(game.data_dir + "/assets", destination + "/game/assets");
-  const bool icon_ok = copy_tree(game.data_dir + "/icon.png", destination + "/game/icon.png");
+  const bool lib_ok = copy_tree(game.data_dir + "/lib", destination + "/game/lib", notes);
+  const bool assets_ok =
+      copy_tree(game.data_dir + "/assets", destination + "/game/assets", notes);
+  const bool icon_ok =
+      copy_tree(game.data_dir + "/icon.png", destination + "/game/icon.png", notes);
   if (!exe_ok || !lib_ok || !assets_ok || !icon_ok) {
     error = "Cannot copy the game into " + native(destination);
     return false;
@@ -79,7 +91,7 @@ bool make_folder(const BuiltGame& game, const QString& destination, QString& err
     if (!QFileInfo::exists(dll)) continue;
     const QString dll_copy = destination + "/" + name;
     QFile::remove(dll_copy);  // replaced like the executable
-    if (!QFile::copy(dll, dll_copy)) {
+    if (!copy_file(dll, dll_copy, notes)) {
       error = "Cannot copy " + QString(name) + " into " + native(destination);
       return false;
     }
@@ -91,9 +103,9 @@ bool make_folder(const BuiltGame& game, const QString& destination, QString& err
 
 }  // namespace
 
-QString install(const BuiltGame& game, QString& error) {
+QString install(const BuiltGame& game, QString& error, const CopyNotes& notes) {
   const QString dir = platform::local_app_data() + "/Programs/skarnbolt-port/" + game.game.id;
-  if (!make_folder(game, dir, error)) return {};
+  if (!make_folder(game, dir, error, notes)) return {};
   const QString exe = dir + "/" + QFileInfo(game.exe).fileName();
   platform::make_shortcut(game.game.title, exe, dir + "/game/icon.png");
 
@@ -120,22 +132,26 @@ QString install(const BuiltGame& game, QString& error) {
   return dir;
 }
 
-bool export_folder(const BuiltGame& game, const QString& destination, QString& error) {
-  return make_folder(game, destination, error);
+bool export_folder(const BuiltGame& game, const QString& destination, QString& error,
+                   const CopyNotes& notes) {
+  return make_folder(game, destination, error, notes);
 }
 
-QString export_portable(const BuiltGame& game, const QString& parent, QString& error) {
+QString export_portable(const BuiltGame& game, const QString& parent, QString& error,
+                        const CopyNotes& notes) {
   const QString folder = parent + "/" + game.game.title;
   if (parent.isEmpty()) {  // as in make_folder: not at the root of the file system
     error = "Cannot copy the game into " + native(folder);
     return {};
   }
-  return make_folder(game, folder, error) ? folder : QString();
+  return make_folder(game, folder, error, notes) ? folder : QString();
 }
 
 bool Job::finish(QString& message, QString& result_path, QString& error) {
   const Game& game = request.game;
   const QString built = build_dir + "/bin/skarnbolt-" + game.id;
+  // The message stays short; why a copy failed goes to the log.
+  const CopyNotes notes = [this](const QString& line) { log(line); };
   report(request.android   ? "Finishing the Android package"
          : request.install ? "Installing"
                            : "Saving");
@@ -177,7 +193,7 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
       target = downloads + "/" + game.title + ".apk";
     }
     QFile::remove(target);
-    if (!QFile::copy(apk, target)) {
+    if (!copy_file(apk, target, notes)) {
       error = "Cannot write " + native(target);
       return false;
     }
@@ -191,7 +207,7 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
   if (request.switch_) {
     const QString& target = request.output;
     QFile::remove(target);
-    if (!QFile::copy(built + ".nro", target)) {
+    if (!copy_file(built + ".nro", target, notes)) {
       error = "Cannot write " + native(target);
       return false;
     }
@@ -204,11 +220,12 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
 
   const BuiltGame result{game, built + platform::kExe, build_dir + "/games/" + game.id};
   if (request.export_folder)
-    result_path = export_folder(result, request.output, error) ? request.output : QString();
+    result_path =
+        export_folder(result, request.output, error, notes) ? request.output : QString();
   else if (request.install)
-    result_path = install(result, error);
+    result_path = install(result, error, notes);
   else
-    result_path = export_portable(result, request.output, error);
+    result_path = export_portable(result, request.output, error, notes);
   if (result_path.isEmpty()) return false;
   message = request.install ? game.title + " is installed: find it in the Start menu."
                             : "The game was saved:\n" + native(result_path);

@@ -84,9 +84,11 @@ void Job::report(const QString& status) {
 int Job::run_process(const QString& program, const QStringList& arguments,
                      const std::function<void(const QString&)>& sink) {
   log("$ " + program + " " + arguments.join(' '));
+  platform::ToolProcesses tool;
   QProcess process;
   process.setProcessEnvironment(env);
   process.setProcessChannelMode(QProcess::MergedChannels);
+  tool.prepare(process);
   process.start(program, arguments, QIODevice::ReadWrite);
   if (!process.waitForStarted(-1)) {
     log("cannot start " + program + ": " + process.errorString());
@@ -109,7 +111,7 @@ int Job::run_process(const QString& program, const QStringList& arguments,
     take_lines();
     if (cancel.load()) {
       // Killing only CMake would leave Ninja and its compilers running in the build folder.
-      platform::kill_process_tree(process.processId());
+      tool.end(process);
       process.kill();
       process.waitForFinished(-1);
       return -1;

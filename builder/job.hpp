@@ -76,6 +76,9 @@ class Job : public QObject {
   void start();
   // The build log, log_dir() + "/last-build.log".
   QString log_path() const;
+  // True once this build has opened its log for writing; a build that waited in vain for
+  // another one, or could not open the file, leaves the log as it was.
+  bool log_written() const { return wrote_log; }
 
   // The thread body; its outcome is `finished`.
   void run();
@@ -124,6 +127,7 @@ class Job : public QObject {
   QString source;
   QString build_dir;
   QString host_tools_dir;
+  bool wrote_log = false;
 
  signals:
   void progress(double fraction, const QString& status, qint64 eta);

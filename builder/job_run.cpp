@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <algorithm>
 
+#include "builder/build_lock.hpp"
 #include "builder/downloads.hpp"
 #include "builder/job.hpp"
 #include "builder/paths.hpp"
@@ -65,10 +67,25 @@ double step_cost(const QString& description) {
 
 void Job::run() {
   timer.start();
-  QDir().mkpath(cache_dir());
+  QString error;
+  // One build at a time per cache: a second one waits here, before it touches the sources,
+  // the build folders or the log.
+  QLockFile lock(cache_lock_path());
+  if (!QDir().mkpath(cache_dir())) {
+    error = "Cannot write " + QDir::toNativeSeparators(cache_dir());
+  } else if (take_lock(lock, cancel, [this] { report(kWaitingStatus); }, error)) {
+    timer.start();  // the estimate is about this build's own work, not the wait
+  }
+  if (!error.isEmpty()) {
+    log("error: " + error);
+    emit finished(false, error, QString());
+    return;
+  }
   QDir().mkpath(log_dir());
   log_file.setFileName(log_path());
-  if (!log_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+  if (log_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    wrote_log = true;
+  else
     emit log_line("cannot write " + log_path());
 
   const Target target = target_of(request);
@@ -95,7 +112,6 @@ void Job::run() {
   set_phase(0, 0);
   report("Preparing");
 
-  QString error;
   QString message;
   QString result_path;
   bool ok = false;
@@ -157,6 +173,7 @@ void Job::run() {
   }();
   if (!ok) log("error: " + error);
   log_file.close();
+  lock.unlock();
   emit finished(ok, ok ? message : error, result_path);
 }
 

@@ -4,9 +4,11 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "builder/cli_options.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
 #include "builder/platform.hpp"
@@ -30,9 +32,11 @@ void print_error(const QString& message) {
 }
 
 void print_progress(double fraction, const QString& text) {
-  // QString::number ignores the locale, so the point stays a point.
-  const QString value = QString::number(std::clamp(fraction, 0.0, 1.0), 'f', 3);
-  std::printf("progress %s %s\n", value.toLatin1().constData(), text.toLocal8Bit().constData());
+  // Cut, not rounded, so that the printed values never fall: 2/3 of the way is 0.666, as the
+  // next game's first value is. The small allowance keeps 0.3 from printing as 0.299.
+  const int thousandths = int(std::floor(std::clamp(fraction, 0.0, 1.0) * 1000 + 1e-6));
+  std::printf("progress %d.%03d %s\n", thousandths / 1000, thousandths % 1000,
+              text.toLocal8Bit().constData());
   std::fflush(stdout);
 }
 
@@ -79,8 +83,13 @@ std::optional<LauncherOptions> parse_launcher_options(const QStringList& args, Q
   return parsed;
 }
 
-int run_launcher_mode() {
-  QString error;
+int run_launcher_mode(int argc, char** argv) {
+  // Before anything is touched: a path that does not decode would name another folder.
+  QString error = argument_encoding_error(argc, argv);
+  if (!error.isEmpty()) {
+    launcher::print_error(error);
+    return 2;
+  }
   const std::optional<LauncherOptions> parsed =
       parse_launcher_options(QCoreApplication::arguments(), error);
   if (!parsed) {

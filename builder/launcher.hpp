@@ -23,7 +23,8 @@ bool is_launcher_mode(int argc, char** argv);
 // usage text in `error`, when no data folder is given, or prepare meets "--play=" or game
 // options.
 std::optional<LauncherOptions> parse_launcher_options(const QStringList& args, QString& error);
-// Runs the launcher mode on the application's arguments; the process exit code.
-int run_launcher_mode();
+// Runs the launcher mode on the application's arguments, refusing raw arguments (`argc`,
+// `argv`) that are not valid text; the process exit code.
+int run_launcher_mode(int argc, char** argv);
 
 }  // namespace builder

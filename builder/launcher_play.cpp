@@ -31,7 +31,9 @@ QString old_saves(const QString& id) {
 
 // Copies the older saves of `id` into `saves`, which does not exist yet; the old files stay.
 // The copy is made beside `saves` and renamed into place only when whole, so that a copy that
-// failed halfway is tried again at the next start instead of passing for the saves.
+// failed halfway is tried again at the next start instead of passing for the saves. Only
+// regular files and folders are taken: opening a FIFO would block the start for good, and a
+// link may lead anywhere.
 void migrate_saves(const QString& id, const QString& saves) {
   const QString old = old_saves(id);
   if (old.isEmpty()) return;
@@ -39,11 +41,20 @@ void migrate_saves(const QString& id, const QString& saves) {
   QDir(partial).removeRecursively();
   const QDir from(old);
   bool ok = QDir().mkpath(partial);
-  QDirIterator it(old, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+  QDirIterator it(old, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
   while (ok && it.hasNext()) {
-    const QString file = it.next();
-    const QString target = partial + "/" + from.relativeFilePath(file);
-    ok = QDir().mkpath(QFileInfo(target).path()) && QFile::copy(file, target);
+    const QString path = it.next();
+    const QFileInfo entry = it.fileInfo();
+    const QString target = partial + "/" + from.relativeFilePath(path);
+    if (!entry.isSymLink() && entry.isDir()) {
+      ok = QDir().mkpath(target);
+    } else if (!entry.isSymLink() && entry.isFile()) {
+      ok = QDir().mkpath(QFileInfo(target).path()) && QFile::copy(path, target);
+    } else {
+      print_error("Skipped " + QDir::toNativeSeparators(path) +
+                  " in the saves: it is not a regular file or folder.");
+    }
   }
   if (ok) ok = QDir().rename(partial, saves);
   if (!ok) {

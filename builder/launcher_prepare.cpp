@@ -4,15 +4,19 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QObject>
 #include <algorithm>
+#include <atomic>
 #include <optional>
 
 #include "builder/apk_match.hpp"
+#include "builder/build_lock.hpp"
 #include "builder/catalog.hpp"
 #include "builder/job.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
+#include "builder/platform.hpp"
 
 namespace builder::launcher {
 
@@ -64,16 +68,39 @@ bool build_game(const Request& request, double base, double span, QString& error
                      last = value;
                      print_progress(value / 1000.0, status);
                    });
+  // The one log line a launcher needs to see: the log itself cannot be written.
+  const QString unwritable = "cannot write " + job.log_path();
+  QObject::connect(
+      &job, &Job::log_line, &job,
+      [&unwritable](const QString& line) {
+        if (line == unwritable) print_error(line);
+      },
+      Qt::DirectConnection);
   QObject::connect(&job, &Job::finished, &loop,
                    [&](bool done, const QString& message, const QString&) {
                      ok = done;
-                     if (!done)
-                       error = message + "\nLog: " + QDir::toNativeSeparators(job.log_path());
+                     if (!done) {
+                       error = message;
+                       if (job.log_written())
+                         error += "\nLog: " + QDir::toNativeSeparators(job.log_path());
+                     }
                      loop.quit();
                    });
+  // A termination signal cancels the build, which ends its tools, instead of leaving them.
+  platform::cancel_on_termination(&job.cancel);
   job.start();
   loop.exec();
+  platform::cancel_on_termination(nullptr);
   return ok;
+}
+
+// The data folder, made and held by this prepare until it ends; false when it cannot be made
+// or written.
+bool hold_data_folder(QLockFile& lock) {
+  if (!QDir().mkpath(data_root() + "/saves")) return false;
+  const std::atomic<bool> never{false};  // a signal while waiting ends the program at once
+  QString error;
+  return take_lock(lock, never, [] { print_progress(0, kWaitingStatus); }, error);
 }
 
 }  // namespace
@@ -96,8 +123,17 @@ int prepare(const QStringList& apks, const QString& assets) {
     games.append(*game);
   }
 
+  // From here a signal ends the program with 128 + its number; during a build it cancels the
+  // build first.
+  platform::cancel_on_termination(nullptr);
   shorten_cache();
-  QDir().mkpath(data_root() + "/saves");
+  // Two prepares of one data folder take turns, so that the second finds what the first built.
+  QLockFile lock(data_root() + "/prepare.lock");
+  if (!hold_data_folder(lock)) {
+    print_error("The data folder " + QDir::toNativeSeparators(data_root()) +
+                " cannot be made or written.");
+    return 1;
+  }
   const qsizetype count = games.size();
   QStringList handled;
   for (qsizetype i = 0; i < count; ++i) {
@@ -125,7 +161,8 @@ int prepare(const QStringList& apks, const QString& assets) {
     QString error;
     if (!build_game(request, double(i) / double(count), 1.0 / double(count), error)) {
       print_error(error);
-      return 1;
+      const int signal = platform::termination_signal();
+      return signal ? 128 + signal : 1;
     }
     if (!write_whole(stamp_path, wanted)) {
       print_error("Cannot write " + QDir::toNativeSeparators(stamp_path));

@@ -16,6 +16,7 @@
 #include "builder/job.hpp"
 #include "builder/launcher.hpp"
 #include "builder/paths.hpp"
+#include "builder/platform.hpp"
 #include "builder/startup.hpp"
 #include "builder/window.hpp"
 
@@ -24,6 +25,8 @@ namespace {
 // The command-line build; its exit code.
 int run_cli(QCoreApplication& app) {
   QCoreApplication::setApplicationName("skarnbolt-builder");
+  // A signal ends the program with 128 + its number; during the build it cancels it first.
+  builder::platform::cancel_on_termination(nullptr);
   builder::use_portable_data();
 
   const QStringList args = QCoreApplication::arguments();
@@ -67,21 +70,37 @@ int run_cli(QCoreApplication& app) {
         std::fflush(stdout);
       },
       Qt::DirectConnection);
+  // The one log line worth a script's attention: the log itself cannot be written.
+  const QString unwritable = "cannot write " + job.log_path();
+  QObject::connect(
+      &job, &builder::Job::log_line, &job,
+      [&unwritable](const QString& line) {
+        if (line != unwritable) return;
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+      },
+      Qt::DirectConnection);
   QObject::connect(
       &job, &builder::Job::finished, &job,
       [&job, &exit_code, &app](bool ok, const QString& message, const QString&) {
         std::printf("%s\n", message.toLocal8Bit().constData());
         std::fflush(stdout);
-        std::printf("log: %s\n", job.log_path().toLocal8Bit().constData());
-        std::fflush(stdout);
+        if (job.log_written()) {
+          std::printf("log: %s\n", job.log_path().toLocal8Bit().constData());
+          std::fflush(stdout);
+        }
         exit_code = ok ? 0 : 1;
         // Queued, so that a build that ends before the loop runs still ends it.
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
       },
       Qt::DirectConnection);
+  // A script's SIGTERM or Ctrl+C cancels the build as the window's Cancel does.
+  builder::platform::cancel_on_termination(&job.cancel);
   job.start();
   app.exec();
-  return exit_code;
+  builder::platform::cancel_on_termination(nullptr);
+  const int signal = builder::platform::termination_signal();
+  return signal ? 128 + signal : exit_code;
 }
 
 // The window; the event loop's exit code.
@@ -102,6 +121,12 @@ int run_gui(int argc, char** argv) {
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--build") == 0) {
+      // Before anything is touched: a path that does not decode would name another file.
+      const QString bad = builder::argument_encoding_error(argc, argv);
+      if (!bad.isEmpty()) {
+        std::fprintf(stderr, "%s\n", bad.toLocal8Bit().constData());
+        return 2;
+      }
       QCoreApplication app(argc, argv);
       return run_cli(app);
     }
@@ -109,7 +134,7 @@ int main(int argc, char** argv) {
   if (builder::is_launcher_mode(argc, argv)) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("skarnbolt-builder");
-    return builder::run_launcher_mode();
+    return builder::run_launcher_mode(argc, argv);
   }
   return run_gui(argc, argv);
 }

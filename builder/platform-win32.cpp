@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <iterator>
+#include <vector>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -22,6 +23,19 @@ namespace {
 
 const wchar_t* wide(const QString& native) {
   return reinterpret_cast<const wchar_t*>(native.utf16());
+}
+
+// A job object that ends its processes when its last handle closes; null when that failed.
+HANDLE kill_on_close_job() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
 }
 
 }  // namespace
@@ -87,7 +101,57 @@ std::optional<quint64> free_memory() {
   return quint64(status.ullAvailPhys);
 }
 
+struct ToolProcesses::Data {
+  HANDLE job = nullptr;
+  std::vector<char> attributes;  // the attribute list naming `job`, alive until the start
+  bool attributes_ready = false;
+  STARTUPINFOEXW startup = {};
+};
+
+ToolProcesses::ToolProcesses() : data_(std::make_unique<Data>()) { data_->job = kill_on_close_job(); }
+
+ToolProcesses::~ToolProcesses() {
+  // Kill-on-close: whatever the tool left running ends with the job.
+  if (data_->job) CloseHandle(data_->job);
+  if (data_->attributes_ready) {
+    DeleteProcThreadAttributeList(
+        reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(data_->attributes.data()));
+  }
+}
+
+void ToolProcesses::prepare(QProcess& process) {
+  if (!data_->job) return;
+  Data* data = data_.get();
+  // The tool is created inside the job rather than joined after its start, when it might
+  // already have started processes of its own.
+  process.setCreateProcessArgumentsModifier([data](QProcess::CreateProcessArguments* arguments) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    data->attributes.resize(size);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(data->attributes.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    data->attributes_ready = true;
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &data->job,
+                                   sizeof(HANDLE), nullptr, nullptr)) {
+      return;
+    }
+    data->startup.StartupInfo = *arguments->startupInfo;
+    data->startup.StartupInfo.cb = sizeof(STARTUPINFOEXW);
+    data->startup.lpAttributeList = list;
+    arguments->startupInfo = &data->startup.StartupInfo;
+    arguments->flags |= EXTENDED_STARTUPINFO_PRESENT;
+  });
+}
+
+void ToolProcesses::end(const QProcess&) {
+  // Process ids are reused on Windows, so the job, not a walk by parent id, says what is the
+  // tool's; processes the tool starts meanwhile are in it too.
+  if (data_->job) TerminateJobObject(data_->job, 1);
+}
+
 void kill_process_tree(qint64 pid) {
+  // 0 is the idle process, and no process has an id below it.
+  if (pid <= 0) return;
   // Children first, found through a snapshot of all processes and their parents.
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot != INVALID_HANDLE_VALUE) {
@@ -153,14 +217,8 @@ void write_uninstall_entry(const QString& key, const QList<QPair<QString, QVaria
 void tie_child_before_start(QProcess&) {}
 
 void tie_child_after_start(QProcess& process) {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  HANDLE job = kill_on_close_job();
   if (!job) return;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-    CloseHandle(job);
-    return;
-  }
   HANDLE game =
       OpenProcess(PROCESS_TERMINATE | PROCESS_SET_QUOTA, FALSE, DWORD(process.processId()));
   if (!game) {
@@ -171,5 +229,42 @@ void tie_child_after_start(QProcess& process) {
   CloseHandle(game);
   // `job` stays open until this process ends, however it ends; then the system ends the game.
 }
+
+std::optional<QByteArray> undecodable_argument(int, char**) {
+  // Qt reads the command line as UTF-16 here, never through the 8-bit argv.
+  return std::nullopt;
+}
+
+// Termination: console events arrive on a thread of their own.
+
+namespace {
+
+std::atomic<std::atomic<bool>*> g_termination_flag{nullptr};
+std::atomic<int> g_termination_signal{0};
+
+BOOL WINAPI on_console_event(DWORD event) {
+  // The numbers of the C runtime's SIGINT and SIGBREAK; closing the console counts as a hang-up.
+  const int signo = event == CTRL_C_EVENT ? 2 : event == CTRL_BREAK_EVENT ? 21 : 1;
+  int none = 0;
+  if (!g_termination_signal.compare_exchange_strong(none, signo)) ExitProcess(128 + signo);
+  std::atomic<bool>* flag = g_termination_flag.load();
+  if (!flag) ExitProcess(128 + signo);
+  flag->store(true);
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // Windows ends the process once this returns from a close, logoff or shutdown event: give
+  // the cancel a few seconds to end the tools first.
+  Sleep(4000);
+  return TRUE;
+}
+
+}  // namespace
+
+void cancel_on_termination(std::atomic<bool>* flag) {
+  g_termination_flag.store(flag);
+  static const bool installed = SetConsoleCtrlHandler(on_console_event, TRUE) != 0;
+  (void)installed;
+}
+
+int termination_signal() { return g_termination_signal.load(); }
 
 }  // namespace builder::platform

@@ -11,8 +11,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -24,19 +26,29 @@ namespace {
 
 // A font of `label`'s family scaled by `factor`, bold.
 QFont heading_font(const QLabel* label, double factor) {
-  QFont font = label->font();
-  font.setPointSizeF(font.pointSizeF() * factor);
+  QFont font = scaled_font(label->font(), factor);
   font.setWeight(QFont::Bold);
   return font;
 }
 
 }  // namespace
 
+QFont scaled_font(QFont font, double factor) {
+  if (font.pointSizeF() > 0) font.setPointSizeF(font.pointSizeF() * factor);
+  else font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+  return font;
+}
+
+int screen_room(const QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return QWIDGETSIZE_MAX;
+  const int frame = window->frameGeometry().height() - window->geometry().height();
+  return qMax(0, screen->availableGeometry().height() - frame);
+}
+
 QLabel* small_label(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
-  QFont font = label->font();
-  font.setPointSizeF(font.pointSizeF() * 0.9);
-  label->setFont(font);
+  label->setFont(scaled_font(label->font(), 0.9));
   label->setWordWrap(true);
   label->setForegroundRole(QPalette::PlaceholderText);
   return label;
@@ -94,7 +106,10 @@ Window::Window() {
   auto* another = new QPushButton(QString::fromUtf8("Choose another APK…"), game_page);
   another->setFlat(true);
   another->setCursor(Qt::PointingHandCursor);
-  another->setStyleSheet("QPushButton { text-align: left; padding: 0; color: palette(link); }");
+  // Link-coloured only while enabled: a disabled button keeps the palette's disabled text.
+  another->setStyleSheet(
+      "QPushButton { text-align: left; padding: 0; } "
+      "QPushButton:enabled { color: palette(link); }");
   connect(another, &QPushButton::clicked, this, [this] { choose_apk(); });
   game_text->addWidget(another, 0, Qt::AlignLeft);
   game_text->addStretch();
@@ -164,6 +179,16 @@ Window::Window() {
   status_row->addWidget(status_label, 1);
   eta_label = small_label(QString(), progress_panel);
   eta_label->setAlignment(Qt::AlignRight);
+  // One line with room for the longest time-left text: a text that wrapped, or a row that
+  // grew with it, would make the window jump each time the text changes.
+  eta_label->setWordWrap(false);
+  int widest = 0;
+  for (qint64 eta : {0, 5399, 99 * 3600 + 3599}) {
+    eta_label->setText(eta_text(eta));
+    widest = qMax(widest, eta_label->sizeHint().width());
+  }
+  eta_label->clear();
+  eta_label->setMinimumWidth(widest);
   status_row->addWidget(eta_label);
   progress->addLayout(status_row);
   root->addWidget(progress_panel);
@@ -171,6 +196,9 @@ Window::Window() {
   log_view = new QPlainTextEdit(this);
   log_view->setReadOnly(true);
   log_view->setMaximumBlockCount(5000);
+  log_timer = new QTimer(this);
+  log_timer->setInterval(50);
+  connect(log_timer, &QTimer::timeout, this, [this] { take_log_lines(); });
   log_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   log_view->setMinimumHeight(160);
   log_view->hide();

@@ -1,11 +1,13 @@
 // The main window: APK intake, mods, builds with progress, the cache and the about box.
 #pragma once
 
+#include <QFont>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "builder/catalog.hpp"
 #include "builder/job.hpp"
@@ -17,10 +19,13 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
+class QTimer;
 class QToolButton;
 class QVBoxLayout;
 
 namespace builder {
+
+struct LogInbox;
 
 // The dashed box of the drop page; a click, Return or Space runs `on_click`.
 class DropArea : public QWidget {
@@ -109,13 +114,26 @@ class Window : public QWidget {
 
  private:
   void on_progress(double fraction, const QString& status, qint64 eta);
+  // Appends the log lines gathered since the last call to the log view, in one edit.
+  void take_log_lines();
   void cancel_build();
   void show_in_folder();
   void play();
+
+  // The running build's log lines, gathered on its thread; `log_timer` takes them every 50 ms.
+  std::shared_ptr<LogInbox> log_inbox;
+  QTimer* log_timer = nullptr;
 };
+
+// `font` at `factor` times its size: its point size, or its pixel size when it was given in
+// pixels (a user's KDE font may be).
+QFont scaled_font(QFont font, double factor);
 
 // A secondary text: 0.9 times the point size, word-wrapped, in the placeholder colour.
 QLabel* small_label(const QString& text, QWidget* parent);
+
+// The height that `window` may take on its screen: the available area less its frame.
+int screen_room(const QWidget* window);
 
 // The time-left text for `eta` seconds; empty below 0.
 QString eta_text(qint64 eta);

@@ -17,11 +17,47 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <mutex>
 
 #include "builder/platform.hpp"
 #include "builder/window.hpp"
 
 namespace builder {
+
+// Log lines on their way from the build thread to the log view. A burst of lines (a configure
+// step may print tens of thousands) then costs the GUI one edit per 50 ms instead of one per
+// line; older lines than the view keeps are dropped here, the log file has them all.
+struct LogInbox {
+  std::mutex mutex;
+  QStringList lines;
+};
+
+namespace {
+
+const int kLogBlocks = 5000;  // the log view's block count
+const int kLogHeight = 160;   // the log view's minimum height where the screen has room
+// Lines appended per turn at most: trimming a full view costs about 10 ms per 1,000 lines.
+const int kLogChunk = 1000;
+
+// A question box that Return cannot answer: Qt makes a button the default when a box is shown
+// without one, so the defaults are taken away again once it is on screen.
+class NoDefaultBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    for (QAbstractButton* button : buttons()) {
+      if (auto* push = qobject_cast<QPushButton*>(button)) {
+        push->setAutoDefault(false);
+        push->setDefault(false);
+      }
+    }
+  }
+};
+
+}  // namespace
 
 QString eta_text(qint64 eta) {
   if (eta < 0) return QString();
@@ -69,10 +105,20 @@ void Window::start(bool android, bool install, bool switch_) {
   play_possible = install && !android;
   job = new Job(std::move(request), this);
   connect(job, &Job::progress, this, &Window::on_progress);
-  connect(job, &Job::log_line, log_view, &QPlainTextEdit::appendPlainText);
+  // A fresh inbox per build: no late line of an earlier build can reach this one's view.
+  log_inbox = std::make_shared<LogInbox>();
+  connect(
+      job, &Job::log_line, job,
+      [inbox = log_inbox](const QString& line) {
+        const std::lock_guard<std::mutex> lock(inbox->mutex);
+        if (inbox->lines.size() >= 2 * kLogBlocks) inbox->lines.remove(0, kLogBlocks);
+        inbox->lines.append(line);
+      },
+      Qt::DirectConnection);
   connect(job, &Job::finished, this, &Window::on_finished);
 
   log_view->clear();
+  log_timer->start();
   message_label->hide();
   play_button->hide();
   folder_button->hide();
@@ -87,6 +133,25 @@ void Window::on_progress(double fraction, const QString& status, qint64 eta) {
   progress_bar->setValue(static_cast<int>(1000 * fraction));
   status_label->setText(status);
   eta_label->setText(eta_text(eta));
+}
+
+void Window::take_log_lines() {
+  QStringList lines;
+  if (log_inbox) {
+    const std::lock_guard<std::mutex> lock(log_inbox->mutex);
+    QStringList& waiting = log_inbox->lines;
+    // Lines older than the view keeps would only be trimmed again.
+    if (waiting.size() > kLogBlocks) waiting.remove(0, waiting.size() - kLogBlocks);
+    const qsizetype count = qMin<qsizetype>(waiting.size(), kLogChunk);
+    lines = waiting.mid(0, count);
+    waiting.remove(0, count);
+  }
+  if (lines.isEmpty()) {
+    if (!job) log_timer->stop();
+    return;
+  }
+  // One paragraph per line; the view drops what lies beyond its block count in the same edit.
+  log_view->appendPlainText(lines.join(QLatin1Char('\n')));
 }
 
 void Window::on_finished(bool ok, const QString& message, const QString& result_path) {
@@ -114,6 +179,8 @@ void Window::on_finished(bool ok, const QString& message, const QString& result_
     folder_button->hide();
     details_button->show();
   }
+  // Every line was sent before `finished`; what is left comes in now and on the next ticks.
+  take_log_lines();
   update_cache_size();
   QApplication::alert(this, 0);
   fit();
@@ -149,15 +216,18 @@ void Window::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
-  const auto answer =
-      QMessageBox::question(this, "Cancel the build?", "A build is running. Cancel it and quit?",
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+  NoDefaultBox box(this);
+  box.setIcon(QMessageBox::Question);
+  box.setWindowTitle("Cancel the build?");
+  box.setText("A build is running. Cancel it and quit?");
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  const bool yes = box.exec() == QMessageBox::Yes;
   // The Job's signals keep arriving while the box is open: the build may have ended meanwhile.
   if (!job) {
-    if (answer == QMessageBox::Yes) event->accept();
+    if (yes) event->accept();
     return;
   }
-  if (answer != QMessageBox::Yes) return;
+  if (!yes) return;
   close_requested = true;
   job->cancel.exchange(true);
   status_label->setText(QString::fromUtf8("Cancelling…"));
@@ -192,10 +262,18 @@ void Window::pin_size() {
       box->hasHeightForWidth() ? box->totalHeightForWidth(w) : box->totalSizeHint().height();
   int min_height = h;
   int max_height = h;
+  // Never taller than the screen: there the mods and the log give up height and scroll.
+  const int room = screen_room(this);
   if (!log_view->isHidden()) {
-    min_height = h - log_view->sizeHint().height() + log_view->minimumHeight();
+    min_height = h - log_view->sizeHint().height() + kLogHeight;
     max_height = QWIDGETSIZE_MAX;
+    // On a short screen the log takes what is left, down to a few lines.
+    const int floor = 4 * log_view->fontMetrics().height();
+    log_view->setMinimumHeight(qBound(qMin(floor, kLogHeight), kLogHeight - (min_height - room),
+                                      kLogHeight));
   }
+  min_height = qMin(min_height, room);
+  max_height = qMin(max_height, room);
   if (min_height == minimumHeight() && max_height == maximumHeight()) return;
   setMinimumHeight(0);
   setMaximumHeight(QWIDGETSIZE_MAX);

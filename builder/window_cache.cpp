@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <mutex>
 #include <thread>
@@ -143,15 +144,29 @@ void Window::show_about() {
   dialog.setWindowTitle("About Skarnbolt Builder");
   dialog.setMinimumWidth(460);
   auto* layout = new QVBoxLayout(&dialog);
-  auto* label = new QLabel(about_text(), &dialog);
+  auto* label = new QLabel(about_text());
   label->setTextFormat(Qt::RichText);
   label->setOpenExternalLinks(true);
   label->setWordWrap(true);
   label->setTextInteractionFlags(Qt::TextBrowserInteraction);
-  layout->addWidget(label);
+  auto* scroll = new QScrollArea(&dialog);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setWidget(label);
+  layout->addWidget(scroll);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::close);
   layout->addWidget(buttons);
+  // The whole text where the screen has room for it; on a short screen the box takes the
+  // screen's height and the text scrolls.
+  const QMargins margins = layout->contentsMargins();
+  const int width = qMax(460, dialog.sizeHint().width()) - margins.left() - margins.right();
+  const int rest = margins.top() + margins.bottom() + layout->spacing() +
+                   buttons->sizeHint().height();
+  const int room = screen_room(this);
+  scroll->setMinimumHeight(qMax(0, qMin(label->heightForWidth(width), room - rest)));
+  dialog.setMaximumHeight(room);
   dialog.exec();
 }
 

@@ -117,7 +117,10 @@ void Window::open_apk(const QString& path) {
     mods_layout->addWidget(description);
   }
   container->adjustSize();
-  mods_scroll->setFixedHeight(qMin(container->sizeHint().height(), 260));
+  // At most 260 pixels, and as little as one row where the screen is short: the list scrolls.
+  const int mods_height = qMin(container->sizeHint().height(), 260);
+  mods_scroll->setMaximumHeight(mods_height);
+  mods_scroll->setMinimumHeight(qMin(mods_height, 2 * fontMetrics().height()));
 
   advanced_button->show();
   build_button->setEnabled(true);

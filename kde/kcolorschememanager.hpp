@@ -12,21 +12,22 @@ class KColorSchemeManagerPrivate {
   static int contrastPreference();
 };
 
-// The palette, for every colour group, from a colour scheme's groups:
+// The palette, for every colour group, as KDE's colour-scheme code makes it:
 // - Window, WindowText: Colors:Window BackgroundNormal, ForegroundNormal.
-// - Base, AlternateBase, Text, PlaceholderText, Link, LinkVisited: Colors:View
-//   BackgroundNormal, BackgroundAlternate, ForegroundNormal, ForegroundInactive,
-//   ForegroundLink, ForegroundVisited.
-// - Button, ButtonText: Colors:Button BackgroundNormal, ForegroundNormal; the 3D shades Light,
-//   Midlight, Mid and Dark are the button colour lighter 150 % and 125 %, darker 150 % and
-//   200 %; Shadow is black.
-// - Highlight, HighlightedText, BrightText: Colors:Selection BackgroundNormal, ForegroundNormal
-//   and ForegroundNormal.
-// - ToolTipBase, ToolTipText: Colors:Tooltip BackgroundNormal, ForegroundNormal.
-// The Inactive and Disabled groups apply ColorEffects:Inactive and ColorEffects:Disabled
-// (intensity, colour, then the text's contrast against its background) to those colours; the
-// inactive effects only when "Enable" is true, and to the selection only when
-// "ChangeSelectionColor" is true. Missing keys take Breeze Light's values.
+// - Base, AlternateBase, Text, Link, LinkVisited: Colors:View BackgroundNormal,
+//   BackgroundAlternate, ForegroundNormal, ForegroundLink, ForegroundVisited.
+// - Button, ButtonText: Colors:Button BackgroundNormal, ForegroundNormal.
+// - Highlight, HighlightedText: Colors:Selection BackgroundNormal, ForegroundNormal; an
+//   inactive selection takes the window's colours tinted towards the selection (unless
+//   ColorEffects:Inactive has ChangeSelectionColor false), a disabled one the window's.
+// - ToolTipBase, ToolTipText: Colors:Tooltip, the same in every group.
+// - Light, Midlight, Mid, Dark, Shadow: shades of the group's window background, spread by
+//   the "contrast" of group KDE.
+// - PlaceholderText: the active Text at half opacity; BrightText white; NoRole black.
+// The Inactive and Disabled groups apply ColorEffects:Inactive and ColorEffects:Disabled: a
+// text colour is first set off against its background (contrast effect), then every colour
+// gets the intensity and colour effects; the inactive effects only when "Enable" is true.
+// Missing keys, and numbers that are not finite or out of range, take Breeze Light's values.
 class KColorScheme {
  public:
   // The application palette of the scheme in `config`; a null config reads the scheme named

@@ -32,12 +32,13 @@ pids=()
 for target in "${targets[@]}"; do
   # The icon lookup's faults show in inputs far above libFuzzer's usual sizes.
   case $target in
-    icons) max_len=1048576 ;;
-    zip | unpack) max_len=65536 ;;
-    *) max_len=4096 ;;
+    icons) max_len=1048576 len_control=0 ;;
+    zip | unpack) max_len=65536 len_control=100 ;;
+    *) max_len=4096 len_control=100 ;;
   esac
   mkdir -p "$build/corpus/$target"
-  nice "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=30 \
+  nice "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
+    -len_control="$len_control" -timeout=30 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
     "$build/corpus/$target" "$build/seeds/$target" >"$build/logs/$target.log" 2>&1 &
   pids+=($!)

@@ -17,6 +17,9 @@ packages=(
   libqt6svg6 xvfb
   # clang with libFuzzer and the sanitizers, for the fuzz targets (scripts/fuzz.sh).
   clang-14 libclang-rt-14-dev
+  # The Windows checks (scripts/windows-check.sh): a cross compiler and its zlib, GoogleTest's
+  # sources to build for Windows, and Wine to run the tests.
+  mingw-w64 libz-mingw-w64-dev googletest wine64
 )
 
 missing=()

@@ -3,6 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# Before CTest, whose summary closes the run.
+scripts/windows-check.sh
 # Every fuzz target briefly, so that one which no longer builds or crashes at once is seen.
 scripts/fuzz.sh 20
 export QT_QPA_PLATFORM=offscreen

@@ -187,7 +187,10 @@ TEST(AppIcons, MissingManifestOrTableGivesNothing) {
   for (const char* member : {"AndroidManifest.xml", "resources.arsc"}) {
     SCOPED_TRACE(member);
     fs::path copy = dir / "copy.apk";
-    fs::copy_file(apk, copy, fs::copy_options::overwrite_existing);
+    // Removed first: mingw's copy_file takes any two files for the same one and will not
+    // overwrite.
+    fs::remove(copy);
+    fs::copy_file(apk, copy);
     std::string output;
     ASSERT_EQ(run("zip -q -d " + shell_quote(copy.string()) + " " + member, &output), 0) << output;
     EXPECT_TRUE(icons_of(copy).empty());

@@ -203,7 +203,7 @@ TEST_F(ZipWriterTest, ArchivesPassOtherToolsAndReadBack) {
   const std::string quoted = ts::shell_quote(zip.string());
   EXPECT_EQ(run("unzip -t -qq " + quoted), "");
   EXPECT_EQ(run("zipalign -c 4 " + quoted), "");
-  for (const Member& m : members) ts::write_bytes(dir / "expected" / m.name, m.data);
+  for (const Member& m : members) ts::write_bytes(dir / "expected" / ts::utf8_path(m.name), m.data);
   std::string output;
   EXPECT_EQ(ts::run_python(R"(
 import zipfile, os
@@ -309,7 +309,7 @@ TEST_F(ZipWriterTest, RefusesPositionsBeyondThirtyTwoBits) {
   apk::ZipWriter writer;
   ASSERT_TRUE(writer.open(zip));
   ASSERT_TRUE(writer.add("first", bytes_of("first"), false, 0));
-  ASSERT_EQ(fseeko(writer.file, 0xFFFFFFFFLL, SEEK_SET), 0);
+  ASSERT_TRUE(ts::seek_file(writer.file, 0xFFFFFFFFLL));
   EXPECT_FALSE(writer.add("late", bytes_of("late"), true, 0));
   EXPECT_EQ(writer.error, "archive too large");
   EXPECT_EQ(writer.entries.size(), 1u);

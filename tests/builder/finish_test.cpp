@@ -49,6 +49,7 @@ struct Outcome {
   QString result_path;
   QString error;
   QStringList statuses;  // of the progress signals, in order
+  QStringList lines;     // of the log
 };
 
 // Every test gets its own home, download folder, LOCALAPPDATA and a build folder holding the
@@ -99,6 +100,8 @@ class FinishTest : public ::testing::Test {
     Outcome outcome;
     QObject::connect(&job, &builder::Job::progress,
                      [&](double, const QString& status, qint64) { outcome.statuses << status; });
+    QObject::connect(&job, &builder::Job::log_line,
+                     [&](const QString& line) { outcome.lines << line; });
     outcome.ok = job.finish(outcome.message, outcome.result_path, outcome.error);
     return outcome;
   }
@@ -283,6 +286,38 @@ TEST_F(FinishTest, WindowsFailureKeepsTheResultPathEmpty) {
   EXPECT_TRUE(out.result_path.isEmpty());
   // The game data is still copied after the executable failed.
   EXPECT_EQ(file_bytes(base + "/local/Programs/skarnbolt-port/rally/game/icon.png"), "png v1");
+}
+
+// The message names only the folder or file; the log says which copy failed and why.
+TEST_F(FinishTest, AFailedCopyLeavesTheSystemsReasonInTheLog) {
+  put_file(base + "/out/game", "a file where the game's folder belongs");
+  put_file(base + "/file", "");
+  builder::Request exported = request(false, false, false, base + "/out");
+  exported.export_folder = true;
+  struct Case {
+    const char* name;
+    builder::Request request;
+    QString error;
+    QString copied_to;  // the target of the first failed copy
+  };
+  const std::vector<Case> cases = {
+      {"Windows export", exported, "Cannot copy the game into " + base + "/out",
+       base + "/out/game/lib/game.bin"},
+      {"Switch", request(false, true, false, base + "/file/rally.nro"),
+       "Cannot write " + base + "/file/rally.nro", base + "/file/rally.nro"},
+      {"Android", request(true, false, false, base + "/file/rally.apk"),
+       "Cannot write " + base + "/file/rally.apk", base + "/file/rally.apk"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome out = finish(c.request);
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.error, c.error);
+    const QStringList notes = out.lines.filter(" to " + c.copied_to + ": ");
+    ASSERT_EQ(notes.size(), 1) << out.lines.join('\n').toStdString();
+    EXPECT_TRUE(notes[0].startsWith("Cannot copy " + base + "/build/")) << notes[0].toStdString();
+    EXPECT_TRUE(notes[0].endsWith("Not a directory")) << notes[0].toStdString();
+  }
 }
 
 // Cancelling while adb lists the devices or installs ends with "Cancelled" and saves nothing.

@@ -31,15 +31,6 @@ QStringList containing(const QStringList& lines, const QString& text) {
   return lines.filter(text, Qt::CaseSensitive);
 }
 
-builder::Request pinball_request(const JobWorkspace& ws) {
-  builder::Request request;
-  request.apk = q(ws.apk("pinball"));
-  request.game = port_game("pinball");
-  request.install = false;
-  request.output = q(ws.home() / "Games");
-  return request;
-}
-
 // The parallel job count that the log's header names.
 int header_jobs(const QStringList& lines) {
   static const QRegularExpression header(
@@ -130,7 +121,7 @@ TEST(WindowsBuild, FirstWindowsBuildThenRebuild) {
   EXPECT_DOUBLE_EQ(again.phases[3].weight, std::max(5.0, 20 * 1.5 / jobs + 15));
 
   for (const JobResult* result : {&first, &again}) {
-    EXPECT_TRUE(result->ok) << result->message.toStdString();
+    EXPECT_TRUE(result->ok) << describe(*result);
     EXPECT_EQ(result->message, "The game was saved:\n" + QDir::toNativeSeparators(
                                                             q(ws.home() / "Games/Pinball Nights")));
     EXPECT_EQ(result->statuses.last(), "Done");
@@ -152,7 +143,7 @@ bool compile_line(const QString& line) { return line.startsWith("$ ") && line.co
 
 void expect_failure(const JobResult& result, const QString& message, const fs::path& log) {
   EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.message, message);
+  EXPECT_EQ(result.message, message) << describe(result);
   EXPECT_TRUE(result.result_path.isEmpty());
   EXPECT_EQ(result.finished_count, 1);
   EXPECT_EQ(result.lines.last(), "error: " + message);

@@ -51,7 +51,7 @@ TEST(WindowsInstall, InstallAgainExportAndPortable) {
   const fs::path build = ws.build("windows");
   const JobResult installed = run_job(pinball(ws));
   const fs::path folder = ws.root() / "local/Programs/skarnbolt-port/pinball";
-  EXPECT_TRUE(installed.ok) << installed.message.toStdString();
+  EXPECT_TRUE(installed.ok) << describe(installed);
   EXPECT_EQ(installed.message, "Pinball Nights is installed: find it in the Start menu.");
   EXPECT_EQ(installed.result_path, q(folder));
   expect_game_folder(folder, build);
@@ -71,7 +71,7 @@ TEST(WindowsInstall, InstallAgainExportAndPortable) {
   write_text(build / "bin/libEGL.dll", "egl");
   write_text(build / "bin/libGLESv2.dll", "gles");
   const JobResult again = run_job(pinball(ws));
-  EXPECT_TRUE(again.ok) << again.message.toStdString();
+  EXPECT_TRUE(again.ok) << describe(again);
   expect_game_folder(folder, build);
   EXPECT_EQ(read_text(folder / "libEGL.dll"), "egl");
   EXPECT_EQ(read_text(folder / "libGLESv2.dll"), "gles");
@@ -82,7 +82,7 @@ TEST(WindowsInstall, InstallAgainExportAndPortable) {
   exported.export_folder = true;
   exported.output = q(ws.root() / "launcher/games/pinball");
   const JobResult to_folder = run_job(exported);
-  EXPECT_TRUE(to_folder.ok) << to_folder.message.toStdString();
+  EXPECT_TRUE(to_folder.ok) << describe(to_folder);
   EXPECT_EQ(to_folder.message, "The game was saved:\n" + native(ws.root() / "launcher/games/pinball"));
   EXPECT_EQ(to_folder.result_path, exported.output);
   expect_game_folder(ws.root() / "launcher/games/pinball", build);
@@ -96,7 +96,7 @@ TEST(WindowsInstall, InstallAgainExportAndPortable) {
   portable.output = q(ws.root() / "usb");
   const JobResult saved = run_job(portable);
   const fs::path game = ws.root() / "usb/Pinball Nights";
-  EXPECT_TRUE(saved.ok) << saved.message.toStdString();
+  EXPECT_TRUE(saved.ok) << describe(saved);
   EXPECT_EQ(saved.message, "The game was saved:\n" + native(game));
   EXPECT_EQ(saved.result_path, q(game));
   expect_game_folder(game, build);

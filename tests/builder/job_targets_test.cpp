@@ -89,13 +89,13 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
 
   const fs::path downloads =
       QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString();
-  EXPECT_TRUE(first.ok) << first.message.toStdString();
+  EXPECT_TRUE(first.ok) << describe(first);
   EXPECT_EQ(first.message, "No Android device is connected, so the APK was saved:\n" +
                                native(downloads / "Rally Dust.apk"));
   EXPECT_EQ(first.result_path, q(downloads / "Rally Dust.apk"));
   EXPECT_EQ(read_bytes(downloads / "Rally Dust.apk"), read_bytes(package));
 
-  EXPECT_TRUE(installed.ok) << installed.message.toStdString();
+  EXPECT_TRUE(installed.ok) << describe(installed);
   EXPECT_EQ(installed.message, "Rally Dust is installed on the Android device.");
   EXPECT_TRUE(installed.result_path.isEmpty());
   EXPECT_TRUE(installed.statuses.contains("Installing on A1"));
@@ -109,7 +109,7 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
   to_file.output = q(ws.root() / "out/rally.apk");
   fs::create_directories(ws.root() / "out");
   const JobResult saved = run_job(to_file);
-  EXPECT_TRUE(saved.ok) << saved.message.toStdString();
+  EXPECT_TRUE(saved.ok) << describe(saved);
   EXPECT_EQ(saved.message, "No Android device is connected, so the APK was saved:\n" +
                                native(ws.root() / "out/rally.apk"));
   EXPECT_EQ(saved.result_path, to_file.output);
@@ -121,7 +121,7 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
   both.install = false;
   both.output = q(ws.root() / "out/both.apk");
   const JobResult android = run_job(both);
-  EXPECT_TRUE(android.ok) << android.message.toStdString();
+  EXPECT_TRUE(android.ok) << describe(android);
   EXPECT_TRUE(android.lines.value(0).contains(", Android, "));
   EXPECT_EQ(android.message, "The APK was saved:\n" + native(ws.root() / "out/both.apk"));
   EXPECT_EQ(read_bytes(ws.root() / "out/both.apk"), read_bytes(package));
@@ -170,7 +170,7 @@ TEST(SwitchBuild, ChosenModsExtraDataAndOutputPath) {
   EXPECT_NE(output.find("mod Cockpit view: on"), std::string::npos) << output;
   EXPECT_NE(output.find("mod Wide view: off"), std::string::npos) << output;
 
-  EXPECT_TRUE(result.ok) << result.message.toStdString();
+  EXPECT_TRUE(result.ok) << describe(result);
   EXPECT_EQ(result.message, "The Nintendo Switch homebrew was saved:\n" +
                                 native(ws.root() / "sd/starwars2.nro") +
                                 "\n\nCopy it into the folder switch on the SD card and start it "

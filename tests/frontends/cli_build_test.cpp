@@ -68,12 +68,12 @@ class CliBuild : public testing::Test {
 TEST_F(CliBuild, AWindowsBuildPrintsRisingPercentagesThenTheMessageAndTheLog) {
   ASSERT_TRUE(seed());
   const Outcome outcome = sandbox.run({"--build", "pinball.apk"});
-  ASSERT_EQ(outcome.code, 0) << outcome.out.data() << outcome.err.data();
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
   EXPECT_EQ(outcome.err, "");
   ASSERT_TRUE(
       outcome.out.endsWith("\nPinball Nights is installed: find it in the Start menu.\nlog: " +
                            log_path().toLocal8Bit() + "\n"))
-      << outcome.out.data();
+      << testing_support::describe(outcome);
   QStringList lines = QString::fromLocal8Bit(outcome.out).split('\n');
   lines.resize(lines.size() - 3);
   ASSERT_GE(lines.size(), 3);
@@ -93,7 +93,7 @@ TEST_F(CliBuild, AWindowsBuildPrintsRisingPercentagesThenTheMessageAndTheLog) {
 TEST_F(CliBuild, OnlyModsAndExtraDataReachTheBuildAsGiven) {
   ASSERT_TRUE(seed());
   Outcome outcome = sandbox.run({"--build", "pinball.apk", "--only", "out", "--mods", "none"});
-  ASSERT_EQ(outcome.code, 0) << outcome.out.data();
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
   QStringList args = configure_arguments();
   EXPECT_TRUE(args.contains("-DSKARNBOLT_DEFAULT_MODS=none"));
   EXPECT_TRUE(outcome.out.contains("\nThe game was saved:\n" + sandbox.cwd.toLocal8Bit() +
@@ -104,7 +104,7 @@ TEST_F(CliBuild, OnlyModsAndExtraDataReachTheBuildAsGiven) {
   // ignored; the later --only wins.
   outcome = sandbox.run({"--build", "pinball.apk", "--only", "out", "--mods", "camera,,framerate",
                          "--starwars2-assets=nowhere", "--only", "out2", "--mods", "none"});
-  ASSERT_EQ(outcome.code, 0) << outcome.out.data();
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
   args = configure_arguments();
   EXPECT_TRUE(args.contains("-DSKARNBOLT_DEFAULT_MODS=camera;framerate"));
   EXPECT_TRUE(args.contains("-DGAME_EXTRA_starwars2="));
@@ -122,12 +122,12 @@ TEST_F(CliBuild, TheSwitchBuildSavesTheNroInTheCurrentFolderByDefault) {
   sandbox.env.insert("SKARNBOLT_DEVKITPRO_SERVER", server.plain_url("packages/"));
 
   const Outcome outcome = sandbox.run({"--build", "pinball.apk", "--switch"});
-  ASSERT_EQ(outcome.code, 0) << outcome.out.data();
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
   const QString nro = sandbox.cwd + "/skarnbolt-pinball.nro";
   EXPECT_TRUE(QFileInfo::exists(nro));
   EXPECT_TRUE(outcome.out.contains("\nThe Nintendo Switch homebrew was saved:\n" +
                                    nro.toLocal8Bit() + "\n"))
-      << outcome.out.data();
+      << testing_support::describe(outcome);
 }
 
 }  // namespace

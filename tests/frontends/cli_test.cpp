@@ -39,6 +39,8 @@ TEST_F(Cli, WrongArgumentsPrintTheUsageAndBuildNothing) {
       {"--build", "sw.apk", "--starwars2-assets"},  // without its "="
       {"--build", "sw.apk", "stray"},
       {"--prepare", "--play=pinball", "--build"},  // --build wins over the launcher
+      {"--build", "sw.apk", "--android", "--switch"},  // one target at a time
+      {"--switch", "--build", "sw.apk", "--only", "x.nro", "--android"},
   };
   for (const QStringList& args : cases) {
     SCOPED_TRACE(args.join(' ').toStdString());
@@ -76,6 +78,22 @@ TEST_F(Cli, AnUnidentifiedApkEndsWithItsMessageOnStandardError) {
     EXPECT_EQ(outcome.err, each.message);
     EXPECT_EQ(outcome.out, "");
   }
+}
+
+// An argument that is not valid text would be read as another path: it is refused before
+// anything is touched.
+TEST_F(Cli, AnArgumentThatIsNotValidTextIsRefused) {
+  apk("sw.apk", "starwars2");
+  Sandbox shell = sandbox;
+  shell.program = "/bin/sh";
+  const Outcome outcome = shell.run(
+      {"-c", "exec \"$0\" --build sw.apk --only \"$(printf 'out\\377')\"", sandbox.program});
+  EXPECT_EQ(outcome.code, 2);
+  EXPECT_EQ(outcome.err,
+            "The argument \"out\\xff\" is not valid text in this system's character encoding, "
+            "so it cannot name a file.\n");
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_FALSE(QFileInfo::exists(sandbox.portable_data()));
 }
 
 TEST_F(Cli, TakesUpPortableData) {

@@ -63,7 +63,7 @@ TEST_F(LauncherBuild, PreparesEachGameOnceAndRebuildsOnlyWhatChanged) {
                             "--apk=" + apk("pinball.apk", "pinball")};
 
   Outcome outcome = prepare(apks + QStringList{"--starwars2-assets=assets"});
-  ASSERT_EQ(outcome.code, 0) << outcome.out.data();
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
   QList<QPair<int, QString>> lines = progress_lines(outcome.out);
   ASSERT_GE(lines.size(), 3);
   EXPECT_EQ(lines.last(), qMakePair(1000, QString("Done")));
@@ -95,13 +95,35 @@ TEST_F(LauncherBuild, PreparesEachGameOnceAndRebuildsOnlyWhatChanged) {
 
   // Another way of writing the same folder is other extra data: Starwars 2 alone is rebuilt.
   outcome = prepare(apks + QStringList{"--starwars2-assets=./assets"});
-  ASSERT_EQ(outcome.code, 0) << outcome.out.data();
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
   lines = progress_lines(outcome.out);
   ASSERT_GE(lines.size(), 3);
   EXPECT_FALSE(lines.first().second.endsWith("is already built"));
   EXPECT_EQ(lines[lines.size() - 2], qMakePair(1000, QString("Pinball Nights is already built")));
   EXPECT_EQ(stamp("starwars2"), "v1.3.2\n" + kStarwars2Sha + "\n./assets\n");
   EXPECT_TRUE(file_bytes(data + "/logs/last-build.log").contains("Starwars 2"));
+}
+
+// Printed values are cut, not rounded: two thirds of the way is 0.666 both for the game already
+// built and for the first line of the next one.
+TEST_F(LauncherBuild, ProgressNeverFallsAfterGamesThatAreAlreadyBuilt) {
+  const QStringList two = {"--apk=" + apk("pinball.apk", "pinball"),
+                           "--apk=" + apk("rally.apk", "rallydust")};
+  Outcome outcome = prepare(two);
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
+  outcome = prepare(two + QStringList{"--apk=" + apk("sw.apk", "starwars2")});
+  ASSERT_EQ(outcome.code, 0) << testing_support::describe(outcome);
+  const QList<QPair<int, QString>> lines = progress_lines(outcome.out);
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines[0], qMakePair(333, QString("Pinball Nights is already built")));
+  EXPECT_EQ(lines[1], qMakePair(666, QString("Rally Dust is already built")));
+  EXPECT_EQ(lines[2].first, 666);
+  int last = 0;
+  for (const auto& [value, text] : lines) {
+    EXPECT_GE(value, last) << text.toStdString();
+    last = value;
+  }
+  EXPECT_EQ(lines.last(), qMakePair(1000, QString("Done")));
 }
 
 TEST_F(LauncherBuild, AFailedBuildLeavesNoStampAndTheOldList) {

@@ -103,6 +103,30 @@ TEST(LauncherMode, ChosenByPrepareOrByPlayWithItsEquals) {
   }
 }
 
+// An argument that is not valid text would be read as another path (a sibling of the data
+// folder, a game that seems not built): it is refused before anything is touched.
+TEST_F(Launcher, AnArgumentThatIsNotValidTextIsRefused) {
+  Sandbox shell = sandbox;
+  shell.program = "/bin/sh";
+  const QString bad_data = "--data=\"$(printf '" + data + "\\377')\"";
+  const QList<QString> commands = {
+      "exec \"$0\" --prepare " + bad_data + " --apk=a.apk",
+      "exec \"$0\" " + bad_data + " --play=pinball",
+      "exec \"$0\" --data=" + data + " --play=pinball \"$(printf '\\200')\"",
+  };
+  for (const QString& command : commands) {
+    SCOPED_TRACE(command.toStdString());
+    const Outcome outcome = shell.run({"-c", command, sandbox.program});
+    EXPECT_EQ(outcome.code, 2);
+    EXPECT_TRUE(outcome.out.startsWith("error: The argument \"")) << outcome.out.data();
+    EXPECT_TRUE(outcome.out.endsWith(
+        "\" is not valid text in this system's character encoding, so it cannot name a file.\n"))
+        << outcome.out.data();
+    EXPECT_EQ(QDir(sandbox.root).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList({"home", "work"}));
+  }
+}
+
 TEST_F(Launcher, NeverTakesUpPortableData) {
   sandbox.run({"--prepare", "--data=" + data, "--apk=missing.apk"});
   sandbox.run({"--data=" + data, "--play=pinball"});

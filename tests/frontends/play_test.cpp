@@ -7,7 +7,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/program.hpp"
 #include "support/test_support.hpp"
@@ -41,8 +47,10 @@ class Play : public testing::Test {
     return exe;
   }
 
-  Outcome play(const QString& id, const QStringList& options = {}, const QByteArray& input = {}) {
-    return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input);
+  Outcome play(const QString& id, const QStringList& options = {}, const QByteArray& input = {},
+               int timeout_ms = 120000) {
+    return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input,
+                       timeout_ms);
   }
 
   QByteArray log(const QString& name) { return file_bytes(data + "/logs/" + name); }
@@ -191,15 +199,46 @@ TEST_F(Play, SavesThatCannotBeCopiedAreReportedAndTheGameStillStarts) {
 TEST_F(Play, AMigrationThatFailsHalfwayIsTriedAgainAtTheNextStart) {
   const QString installed = sandbox.home() + "/Programs/skarnbolt-port/pinball/saves";
   write_file(installed + "/slot1.sav", "one");
-  // A link to nothing cannot be copied, whichever file comes first.
-  ASSERT_TRUE(QFile::link(installed + "/missing", installed + "/slot2.sav"));
+  write_file(installed + "/slot2.sav", QByteArray(64 * 1024, 's'));
   place_game("pinball");
-  EXPECT_EQ(play("pinball").out, "error: Cannot copy the saves from " + installed.toUtf8() + "\n");
+  // A disk that fills up: the launcher may write no file past 16 KiB (dash counts 512-byte
+  // blocks), so the small save is copied and the large one is not.
+  Sandbox full = sandbox;
+  full.program = "/bin/sh";
+  const QStringList args = {"-c", "trap '' XFSZ; ulimit -f 32; exec \"$0\" \"$@\"",
+                            sandbox.program, "--data=" + data, "--play=pinball"};
+  EXPECT_EQ(full.run(args).out, "error: Cannot copy the saves from " + installed.toUtf8() + "\n");
   EXPECT_FALSE(QFileInfo::exists(data + "/saves/pinball"));
 
-  QFile::remove(installed + "/slot2.sav");
   EXPECT_EQ(play("pinball").out, "");
   EXPECT_EQ(file_bytes(data + "/saves/pinball/slot1.sav"), "one");
+  EXPECT_EQ(file_bytes(data + "/saves/pinball/slot2.sav").size(), 64 * 1024);
+}
+
+// Only regular files and folders are taken over: a FIFO would block the start for good, and a
+// link may lead anywhere. What is skipped is said; the game starts with the rest.
+TEST_F(Play, MigrationTakesRegularFilesAndFoldersOnly) {
+  const QString installed = sandbox.home() + "/Programs/skarnbolt-port/pinball/saves";
+  write_file(installed + "/slot1.sav", "one");
+  QDir().mkpath(installed + "/empty");
+  ASSERT_EQ(mkfifo((installed + "/pipe").toLocal8Bit().constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(installed + "/missing", installed + "/dangling"));
+  ASSERT_TRUE(QFile::link(installed + "/slot1.sav", installed + "/link.sav"));
+  place_game("pinball");
+  const Outcome outcome = play("pinball", {}, {}, 30000);
+  EXPECT_EQ(outcome.code, 0);
+  QStringList lines = QString::fromUtf8(outcome.out).split('\n', Qt::SkipEmptyParts);
+  lines.sort();
+  QStringList expected;
+  for (const char* name : {"dangling", "link.sav", "pipe"})
+    expected << "error: Skipped " + installed + "/" + name +
+                    " in the saves: it is not a regular file or folder.";
+  EXPECT_EQ(lines, expected);
+  const QString saves = data + "/saves/pinball";
+  EXPECT_EQ(file_bytes(saves + "/slot1.sav"), "one");
+  EXPECT_TRUE(QFileInfo(saves + "/empty").isDir());
+  EXPECT_EQ(QDir(saves).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+            QStringList({"empty", "slot1.sav"}));
 }
 
 bool process_gone(qint64 pid) {
@@ -210,30 +249,157 @@ bool process_gone(qint64 pid) {
   return paren >= 0 && stat.mid(paren + 2, 1) == "Z";
 }
 
-TEST_F(Play, TheGameEndsWhenTheLauncherIsKilled) {
-  const QString pid_file = sandbox.root + "/game.pid";
-  place_game("pinball", "#!/bin/sh\necho $$ > \"$GAME_PID\"\nexec sleep 60\n");
-  sandbox.env.insert("GAME_PID", pid_file);
-  QProcess launcher;
-  sandbox.setup(launcher, {"--data=" + data, "--play=pinball"});
-  launcher.start();
-  ASSERT_TRUE(launcher.waitForStarted(30000));
-  qint64 game = 0;
-  for (int i = 0; i < 300 && game == 0; ++i) {
-    QThread::msleep(50);
-    game = file_bytes(pid_file).trimmed().toLongLong();
+// The ways the launcher ties the game's processes to its own life, each forced from outside.
+struct Road {
+  const char* name;
+  bool as_other_user;  // run by an unprivileged user, so the namespace needs a user namespace
+  bool no_namespace;   // the process-group fallback
+};
+
+const Road kRoads[] = {
+    {"PID namespace", false, false},
+    {"user and PID namespace", true, false},
+    {"process group", false, true},
+};
+
+// Nobody's ids: an unprivileged user that exists everywhere.
+const char* const kOtherUser[] = {"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+
+// Why `road` cannot be taken on this machine, or empty.
+QString missing_for(const Road& road) {
+  if (road.no_namespace) return {};
+  if (geteuid() != 0) return "needs root to choose the road";
+  if (!road.as_other_user) return {};
+  QProcess probe;
+  probe.start("setpriv", QStringList(std::begin(kOtherUser), std::end(kOtherUser)) +
+                             QStringList{"unshare", "--user", "--pid", "--fork", "true"});
+  const bool ok = probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
+                  probe.exitCode() == 0;
+  return ok ? QString() : "other users cannot make user namespaces here";
+}
+
+class PlayRoads : public Play {
+ protected:
+  // Starts the launcher with `args` on `road`; the caller waits for it.
+  void start(QProcess& launcher, const Road& road, const QStringList& args) {
+    sandbox.setup(launcher, args);
+    QProcessEnvironment env = sandbox.env;
+    if (road.no_namespace) env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
+    launcher.setProcessEnvironment(env);
+    if (road.as_other_user) {
+      QProcess::execute("chown", {"-R", "65534:65534", sandbox.root});
+      launcher.setArguments(QStringList(std::begin(kOtherUser), std::end(kOtherUser)) +
+                            QStringList{sandbox.program} + args);
+      launcher.setProgram("setpriv");
+    }
+    launcher.start();
+    ASSERT_TRUE(launcher.waitForStarted(30000));
   }
-  ASSERT_NE(game, 0) << "the game did not start";
-  EXPECT_FALSE(process_gone(game));
-  launcher.kill();  // SIGKILL: the launcher gets no chance to clean up
-  launcher.waitForFinished(10000);
-  bool gone = false;
-  for (int i = 0; i < 200 && !gone; ++i) {
-    gone = process_gone(game);
-    if (!gone) QThread::msleep(50);
+
+  // Runs the launcher to its end with `input`; its exit code, or -1 when it crashed or hung.
+  int run(const Road& road, const QStringList& args, const QByteArray& input = {}) {
+    QProcess launcher;
+    start(launcher, road, args);
+    launcher.write(input);
+    launcher.closeWriteChannel();
+    if (!launcher.waitForFinished(60000)) launcher.kill();
+    launcher.waitForFinished(10000);
+    return launcher.exitStatus() == QProcess::NormalExit ? launcher.exitCode() : -1;
   }
-  EXPECT_TRUE(gone);
-  if (!gone) ::kill(pid_t(game), SIGKILL);
+};
+
+TEST_F(PlayRoads, EveryRoadKeepsTheGamesInputOutputExitCodeAndFolder) {
+  const QByteArray game =
+      "#!/bin/sh\n"
+      "echo \"args: $*\"\n"
+      "echo \"folder: $(pwd)\"\n"
+      "echo \"user: $(id -u) $(id -g)\"\n"
+      "echo \"to stderr\" >&2\n"
+      "read line\n"
+      "echo \"stdin: $line\"\n"
+      "exit 7\n";
+  place_game("pinball", game);
+  place_game("rally", "#!/bin/sh\nkill -SEGV $$\n");
+  for (const Road& road : kRoads) {
+    SCOPED_TRACE(road.name);
+    if (const QString missing = missing_for(road); !missing.isEmpty()) {
+      std::printf("skipped %s: %s\n", road.name, qPrintable(missing));
+      continue;
+    }
+    const QStringList play = {"--data=" + data, "--play=pinball"};
+    EXPECT_EQ(run(road, play + QStringList{"-v"}, "hello game\n"), 7);
+    const QByteArray user = road.as_other_user ? "65534 65534"
+                                               : QByteArray::number(geteuid()) + " " +
+                                                     QByteArray::number(getegid());
+    EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() + "/saves/pinball -v\nfolder: " +
+                                      sandbox.cwd.toUtf8() + "\nuser: " + user +
+                                      "\nto stderr\nstdin: hello game\n");
+    // A crash is told apart from an exit, also when the game signals itself.
+    EXPECT_EQ(run(road, {"--data=" + data, "--play=rally"}), 1);
+  }
+}
+
+// The game starts a child and a grandchild and waits; each notes its process id as this
+// system numbers it (a PID namespace would show the game another one).
+const QByteArray kFamily =
+    "#!/bin/sh\n"
+    "note() { read -r pid rest < /proc/self/stat; echo \"$pid\" >> \"$GAME_PIDS\"; }\n"
+    "note\n"
+    "( note; ( note; exec sleep 300 ) & wait ) &\n"
+    "wait\n";
+
+// The PID namespace of `pid`, as the kernel names it ("pid:[4026531836]").
+std::string pid_namespace(qint64 pid) {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/ns/pid", error);
+}
+
+TEST_F(PlayRoads, NoProcessOfTheGameOutlivesTheLauncher) {
+  place_game("pinball", kFamily);
+  const QString pid_file = data + "/pids";
+  sandbox.env.insert("GAME_PIDS", pid_file);
+  for (const Road& road : kRoads) {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+      SCOPED_TRACE(std::string(road.name) + ", signal " + std::to_string(signal));
+      if (const QString missing = missing_for(road); !missing.isEmpty()) {
+        std::printf("skipped %s: %s\n", road.name, qPrintable(missing));
+        continue;
+      }
+      QFile::remove(pid_file);
+      QProcess launcher;
+      start(launcher, road, {"--data=" + data, "--play=pinball"});
+      QList<qint64> family;
+      for (int i = 0; i < 300 && family.size() < 3; ++i) {
+        QThread::msleep(50);
+        family.clear();
+        for (const QByteArray& line : file_bytes(pid_file).split('\n'))
+          if (!line.isEmpty()) family << line.toLongLong();
+      }
+      ASSERT_EQ(family.size(), 3) << "the game did not start its family";
+      const qint64 game = family[0];
+      if (road.no_namespace) {
+        EXPECT_EQ(pid_namespace(game), pid_namespace(getpid()));
+        EXPECT_EQ(getpgid(pid_t(game)), game);
+      } else {
+        EXPECT_NE(pid_namespace(game), pid_namespace(getpid()));
+      }
+
+      ::kill(pid_t(launcher.processId()), signal);
+      EXPECT_TRUE(launcher.waitForFinished(10000));
+      // Without a namespace nothing is left to end the game's children after SIGKILL: the
+      // game itself still ends, as the kernel ends it with its parent.
+      const QList<qint64> ending =
+          road.no_namespace && signal == SIGKILL ? QList<qint64>{game} : family;
+      bool gone = false;
+      for (int i = 0; i < 200 && !gone; ++i) {
+        gone = std::all_of(ending.begin(), ending.end(), process_gone);
+        if (!gone) QThread::msleep(50);
+      }
+      EXPECT_TRUE(gone);
+      for (const qint64 pid : family)
+        if (!process_gone(pid)) ::kill(pid_t(pid), SIGKILL);
+    }
+  }
 }
 
 }  // namespace

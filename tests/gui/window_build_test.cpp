@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTextBlock>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -154,7 +156,7 @@ TEST_F(WindowBuild, EachEntryAsksForItsPlaceAndACancelledDialogBuildsNothing) {
     EXPECT_EQ(window_.play_possible, c.install && !c.android);
     window_.cancel_button->click();
     wait_for_end();
-    EXPECT_EQ(window_.message_label->text(), "Cancelled");
+    EXPECT_EQ(window_.message_label->text(), "Cancelled") << testing_support::last_build_log();
   }
 }
 
@@ -202,7 +204,8 @@ TEST_F(WindowBuild, BuildAndInstallRunsToDone) {
   EXPECT_GT(reports, 0);
   EXPECT_EQ(mismatches, 0);
 
-  ASSERT_EQ(window_.status_label->text(), "Done") << window_.message_label->text().toStdString();
+  ASSERT_EQ(window_.status_label->text(), "Done")
+      << window_.message_label->text().toStdString() << "\n" << testing_support::last_build_log();
   EXPECT_EQ(window_.progress_bar->value(), 1000);
   EXPECT_FALSE(window_.message_label->text().isEmpty());
   EXPECT_FALSE(window_.message_label->isHidden());
@@ -217,6 +220,24 @@ TEST_F(WindowBuild, BuildAndInstallRunsToDone) {
   QTRY_VERIFY(window_.clear_button->property("bytes").toLongLong() > 0);
 }
 
+TEST_F(WindowBuild, AFloodOfLogLinesKeepsTheLastInTheViewAndAllInTheFile) {
+  struct Flood {
+    Flood() { qputenv("SKARNBOLT_TEST_PORT_FAULT", "configure-flood"); }
+    ~Flood() { qunsetenv("SKARNBOLT_TEST_PORT_FAULT"); }
+  } flood;
+  window_.build_button->click();
+  ASSERT_FALSE(window_.job.isNull());
+  const QString log = window_.job->log_path();
+  wait_for_end();
+  ASSERT_EQ(window_.status_label->text(), "Done") << window_.message_label->text().toStdString();
+  const QStringList file = file_lines(log.toStdString());
+  EXPECT_EQ(file.filter(QRegularExpression("^-- Flood line \\d+$")).size(), 30000);
+  // The view catches up within a few turns of the event loop and ends as the file ends.
+  QTRY_COMPARE(window_.log_view->document()->lastBlock().text(), file.last());
+  EXPECT_EQ(window_.log_view->blockCount(), 5000);
+  EXPECT_EQ(window_.log_view->toPlainText().split('\n'), file.mid(file.size() - 5000));
+}
+
 TEST_F(WindowBuild, CancelEndsARunningBuild) {
   Hold hold;
   window_.build_button->click();
@@ -225,7 +246,7 @@ TEST_F(WindowBuild, CancelEndsARunningBuild) {
   window_.cancel_button->click();
   EXPECT_FALSE(window_.cancel_button->isEnabled());
   wait_for_end();
-  EXPECT_EQ(window_.message_label->text(), "Cancelled");
+  EXPECT_EQ(window_.message_label->text(), "Cancelled") << testing_support::last_build_log();
   EXPECT_TRUE(window_.progress_panel->isHidden());
   EXPECT_FALSE(window_.details_button->isHidden());
 }
@@ -246,6 +267,40 @@ TEST_F(WindowBuild, ClosingDuringABuildAnsweredYesClosesWhenItHasEnded) {
   EXPECT_TRUE(window_.close_requested);
   wait_for_end();
   EXPECT_TRUE(window_.isHidden());
+}
+
+TEST_F(WindowBuild, ReturnInTheCloseQuestionKeepsTheBuildRunning) {
+  Hold hold;
+  window_.build_button->click();
+  ASSERT_FALSE(window_.job.isNull());
+  bool still_open = false;
+  ModalAnswers keys({[&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) {
+      auto* push = qobject_cast<QPushButton*>(button);
+      ASSERT_NE(push, nullptr);
+      EXPECT_FALSE(push->isDefault()) << push->text().toStdString();
+      EXPECT_FALSE(push->autoDefault()) << push->text().toStdString();
+    }
+    // Return and Enter, on the button that has the focus and on the box itself.
+    for (QWidget* target : {modal->focusWidget(), modal}) {
+      if (!target) continue;
+      QTest::keyClick(target, Qt::Key_Return);
+      QTest::keyClick(target, Qt::Key_Enter);
+    }
+    still_open = box->isVisible();
+    QTest::keyClick(modal, Qt::Key_Escape);
+  }});
+  EXPECT_FALSE(window_.close());
+  EXPECT_EQ(keys.waiting(), 0u);
+  EXPECT_TRUE(still_open);
+  ASSERT_FALSE(window_.job.isNull());
+  EXPECT_FALSE(window_.job->cancel.load());
+  EXPECT_FALSE(window_.close_requested);
+  EXPECT_TRUE(window_.isVisible());
+  window_.cancel_button->click();
+  wait_for_end();
 }
 
 }  // namespace

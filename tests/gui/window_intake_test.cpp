@@ -128,6 +128,59 @@ TEST_F(WindowIntake, OpeningAnApkShowsItsGameAndMods) {
   }
 }
 
+// The font warnings that Qt prints while one of these lives.
+class FontWarnings {
+ public:
+  FontWarnings() {
+    g_seen = &seen;
+    previous_ = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+          if (type == QtWarningMsg && g_seen && message.startsWith("QFont"))
+            g_seen->append(message);
+        });
+  }
+  ~FontWarnings() {
+    qInstallMessageHandler(previous_);
+    g_seen = nullptr;
+  }
+  QStringList seen;
+
+ private:
+  static inline QStringList* g_seen = nullptr;
+  QtMessageHandler previous_;
+};
+
+// A font given in pixels, as a user's kdeglobals may hold it, has no point size to scale.
+TEST_F(WindowIntake, ScaledFontsFollowAFontGivenInPixels) {
+  const QFont saved = QApplication::font();
+  QFont pixels;
+  ASSERT_TRUE(pixels.fromString("DejaVu Sans,-1,14,5,50,0,0,0,0,0"));
+  ASSERT_EQ(pixels.pixelSize(), 14);
+  QApplication::setFont(pixels);
+  FontWarnings warnings;
+  {
+    builder::Window window;
+    window.show();
+    window.open_apk(apk("pinball"));
+    QLabel* name = nullptr;
+    QLabel* tagline = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+      if (label->text() == "Skarnbolt Builder") name = label;
+      if (label->text().startsWith("Turns a supported game")) tagline = label;
+    }
+    ASSERT_NE(name, nullptr);
+    ASSERT_NE(tagline, nullptr);
+    EXPECT_EQ(name->font().pixelSize(), 20);                // 1.4 times
+    EXPECT_EQ(window.title_label->font().pixelSize(), 18);  // 1.25 times
+    EXPECT_EQ(tagline->font().pixelSize(), 13);             // 0.9 times
+    EXPECT_EQ(window.info_label->font().pixelSize(), 13);
+    window.drop_area->hover = true;
+    window.drop_area->grab();
+  }
+  QApplication::setFont(saved);
+  EXPECT_TRUE(warnings.seen.isEmpty()) << warnings.seen.join("\n").toStdString();
+}
+
 TEST_F(WindowIntake, ASecondApkRebuildsTheModBoxesAndClosesAdvanced) {
   builder::Window window;
   window.show();

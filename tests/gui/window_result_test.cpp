@@ -93,6 +93,40 @@ TEST_F(WindowResult, BuildingStateShowsProgressAndLocksTheRest) {
   EXPECT_EQ(window_.job->request.game.id, QString());
 }
 
+// Pixels of `widget` as drawn that are (nearly) `colour`.
+int pixels_of(QWidget* widget, const QColor& colour) {
+  const QImage image = widget->grab().toImage();
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      if (qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) +
+              qAbs(pixel.blue() - colour.blue()) <= 12)
+        ++count;
+    }
+  }
+  return count;
+}
+
+TEST_F(WindowResult, TheOtherApkLinkLooksDisabledDuringABuild) {
+  QPushButton* link = nullptr;
+  for (QPushButton* button : window_.findChildren<QPushButton*>())
+    if (button->text() == QString::fromUtf8("Choose another APK…")) link = button;
+  ASSERT_NE(link, nullptr);
+  QFont big = link->font();
+  big.setPointSize(20);  // strokes wide enough to show their colour unblended
+  link->setFont(big);
+  const QColor live = QApplication::palette().color(QPalette::Active, QPalette::Link);
+  const QColor off = QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText);
+  ASSERT_NE(live, off);
+  EXPECT_GT(pixels_of(link, live), 0);
+
+  attach();
+  ASSERT_FALSE(link->isEnabled());
+  EXPECT_EQ(pixels_of(link, live), 0);
+  EXPECT_GT(pixels_of(link, off), 0);
+}
+
 TEST_F(WindowResult, SuccessOffersPlayAndTheFolder) {
   builder::Job* job = attach();
   window_.play_possible = true;
@@ -272,6 +306,23 @@ TEST_F(WindowResult, PlayStartsTheInstalledGameInItsFolder) {
   EXPECT_EQ(read_text(folder / "started"), folder.string() + "\n");
 }
 
+// The progress handler writes these texts into eta_label; the test writes them the same way.
+TEST_F(WindowResult, TimeLeftTextsKeepOneLineAndTheWindowItsHeight) {
+  window_.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+  attach();
+  window_.status_label->setText("Building");
+  QTest::qWait(50);
+  const int height = window_.height();
+  const int line = window_.eta_label->fontMetrics().lineSpacing();
+  for (qint64 eta : {30, 5399, 7199, 99 * 3600 + 3599, -1, 45}) {
+    window_.eta_label->setText(builder::eta_text(eta));
+    QTest::qWait(50);
+    EXPECT_LT(window_.eta_label->height(), 2 * line) << eta;
+    EXPECT_EQ(window_.height(), height) << eta;
+  }
+}
+
 TEST_F(WindowResult, HeightFollowsTheContentUnlessTheLogIsShown) {
   window_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
@@ -281,10 +332,13 @@ TEST_F(WindowResult, HeightFollowsTheContentUnlessTheLogIsShown) {
   builder::Job* job = attach();
   emit job->finished(false, "The build failed.", QString());
   window_.details_button->click();
-  EXPECT_EQ(window_.maximumHeight(), QWIDGETSIZE_MAX);
+  // Taller up to the screen's available height, no further.
+  EXPECT_EQ(window_.maximumHeight(), builder::screen_room(&window_));
   EXPECT_LT(window_.minimumHeight(), window_.sizeHint().height() + 160);
-  window_.resize(window_.width(), window_.minimumHeight() + 300);
-  QTRY_COMPARE(window_.height(), window_.minimumHeight() + 300);
+  const int taller = (window_.minimumHeight() + window_.maximumHeight()) / 2;
+  ASSERT_GT(taller, window_.minimumHeight());
+  window_.resize(window_.width(), taller);
+  QTRY_COMPARE(window_.height(), taller);
 
   window_.details_button->click();
   QTRY_COMPARE(window_.height(), window_.maximumHeight());

@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QVariant>
 
+#include "kde/kcolorutils.hpp"
+
 #include "support/test_support.hpp"
 
 // Failures name colours, not bytes.
@@ -70,27 +72,38 @@ TEST_F(Palette, EachRoleTakesItsSchemeColour) {
     QPalette::ColorRole role;
     int set;
     int key;
+    int disabled_set;  // a disabled selection takes the window's colours
   };
   const Case cases[] = {
-      {QPalette::Window, 0, 0},          {QPalette::WindowText, 0, 2},
-      {QPalette::Base, 1, 0},            {QPalette::AlternateBase, 1, 1},
-      {QPalette::Text, 1, 2},            {QPalette::PlaceholderText, 1, 3},
-      {QPalette::Link, 1, 4},            {QPalette::LinkVisited, 1, 5},
-      {QPalette::Button, 2, 0},          {QPalette::ButtonText, 2, 2},
-      {QPalette::Highlight, 3, 0},       {QPalette::HighlightedText, 3, 2},
-      {QPalette::BrightText, 3, 2},      {QPalette::ToolTipBase, 4, 0},
-      {QPalette::ToolTipText, 4, 2},
+      {QPalette::Window, 0, 0, 0},          {QPalette::WindowText, 0, 2, 0},
+      {QPalette::Base, 1, 0, 1},            {QPalette::AlternateBase, 1, 1, 1},
+      {QPalette::Text, 1, 2, 1},            {QPalette::Link, 1, 4, 1},
+      {QPalette::LinkVisited, 1, 5, 1},     {QPalette::Button, 2, 0, 2},
+      {QPalette::ButtonText, 2, 2, 2},      {QPalette::Highlight, 3, 0, 0},
+      {QPalette::HighlightedText, 3, 2, 0}, {QPalette::ToolTipBase, 4, 0, 4},
+      {QPalette::ToolTipText, 4, 2, 4},
   };
   const QPalette palette = palette_of(distinct_scheme(k_no_effects));
   for (const Case& c : cases) {
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-      EXPECT_EQ(palette.color(group, c.role), distinct(c.set, c.key)) << c.role << " " << group;
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+      const int set = group == QPalette::Disabled ? c.disabled_set : c.set;
+      EXPECT_EQ(palette.color(group, c.role), distinct(set, c.key)) << c.role << " " << group;
+    }
   }
-  const QColor button = distinct(2, 0);
-  EXPECT_EQ(palette.color(QPalette::Light), button.lighter(150));
-  EXPECT_EQ(palette.color(QPalette::Mid), button.darker(150));
-  EXPECT_EQ(palette.color(QPalette::Dark), button.darker(200));
-  EXPECT_EQ(palette.color(QPalette::Shadow), QColor(Qt::black));
+  QColor placeholder = distinct(1, 2);
+  placeholder.setAlpha(128);
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    EXPECT_EQ(palette.color(group, QPalette::PlaceholderText), placeholder) << group;
+    EXPECT_EQ(palette.color(group, QPalette::BrightText), QColor(Qt::white)) << group;
+  }
+  // The 3D shades step down from the window's background, not the button's.
+  const QColor window = distinct(0, 0);
+  const QColor shades[] = {palette.color(QPalette::Light), palette.color(QPalette::Midlight),
+                           window, palette.color(QPalette::Mid), palette.color(QPalette::Dark),
+                           palette.color(QPalette::Shadow)};
+  for (int i = 1; i < 6; ++i)
+    EXPECT_GT(KColorUtils::luma(shades[i - 1]), KColorUtils::luma(shades[i])) << i;
+  EXPECT_EQ(palette.color(QPalette::Disabled, QPalette::Mid), palette.color(QPalette::Mid));
 }
 
 TEST_F(Palette, DisabledTextFadesIntoItsBackground) {
@@ -110,8 +123,51 @@ TEST_F(Palette, DisabledDarkensBackgrounds) {
   const QPalette palette = palette_of(
       "[Colors:Window]\nBackgroundNormal=200,200,200\n"
       "[ColorEffects:Disabled]\nIntensityEffect=2\nIntensityAmount=0.5\nContrastEffect=0\n");
-  EXPECT_NEAR(palette.color(QPalette::Disabled, QPalette::Window).red(), 100, 1);
+  // Darkening halves the perceived brightness and keeps the grey a grey.
+  const QColor dark = palette.color(QPalette::Disabled, QPalette::Window);
+  EXPECT_NEAR(KColorUtils::luma(dark), KColorUtils::luma(QColor(200, 200, 200)) / 2, 0.005);
+  EXPECT_EQ(dark.red(), dark.green());
+  EXPECT_EQ(dark.green(), dark.blue());
   EXPECT_EQ(palette.color(QPalette::Active, QPalette::Window), QColor(200, 200, 200));
+}
+
+// A number that is no finite number, or lies outside what its key can mean, counts as missing.
+TEST_F(Palette, UnusableNumbersCountAsMissing) {
+  // Every number of the effects and the contrast set apart from its default.
+  const std::pair<std::string, std::string> numbers[] = {
+      {"ColorEffects:Disabled", "IntensityEffect=3"}, {"ColorEffects:Disabled", "IntensityAmount=0.3"},
+      {"ColorEffects:Disabled", "ColorEffect=3"},     {"ColorEffects:Disabled", "ColorAmount=0.4"},
+      {"ColorEffects:Disabled", "ContrastEffect=2"},  {"ColorEffects:Disabled", "ContrastAmount=0.5"},
+      {"ColorEffects:Inactive", "IntensityEffect=1"}, {"ColorEffects:Inactive", "IntensityAmount=-0.2"},
+      {"ColorEffects:Inactive", "ColorEffect=1"},     {"ColorEffects:Inactive", "ColorAmount=0.5"},
+      {"ColorEffects:Inactive", "ContrastEffect=1"},  {"ColorEffects:Inactive", "ContrastAmount=0.3"},
+      {"KDE", "contrast=2"},
+  };
+  // The scheme with the line `changed` of `numbers` replaced by key=`value`, or left out.
+  auto scheme = [&](std::size_t changed, const char* value) {
+    std::string text = "[ColorEffects:Disabled]\nColor=200,30,30\n"
+                       "[ColorEffects:Inactive]\nEnable=true\n";
+    for (std::size_t i = 0; i < std::size(numbers); ++i) {
+      std::string line = numbers[i].second;
+      if (i == changed) line = value ? line.substr(0, line.find('=') + 1) + value : "";
+      text += "[" + numbers[i].first + "]\n" + line + "\n";
+    }
+    return distinct_scheme(text);
+  };
+  const char* const values[] = {"1e300", "-1e19", "3000000000", "nan", "inf", "-inf", "2.5", "11"};
+  for (std::size_t i = 0; i < std::size(numbers); ++i) {
+    const QPalette expected = palette_of(scheme(i, nullptr));
+    for (const char* value : values) {
+      const QPalette palette = palette_of(scheme(i, value));
+      for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+          const auto r = QPalette::ColorRole(role);
+          EXPECT_EQ(palette.color(group, r), expected.color(group, r))
+              << numbers[i].second << " as " << value << ", group " << group << " role " << role;
+        }
+      }
+    }
+  }
 }
 
 TEST_F(Palette, InactiveEffectsOnlyWhenEnabled) {
@@ -123,8 +179,9 @@ TEST_F(Palette, InactiveEffectsOnlyWhenEnabled) {
   const QPalette on = palette_of(distinct_scheme(fade + "Enable=true\n"));
   EXPECT_EQ(on.color(QPalette::Inactive, QPalette::Window), QColor(10, 20, 30));
   EXPECT_EQ(on.color(QPalette::Inactive, QPalette::Text), QColor(10, 20, 30));
-  // The selection keeps its colours unless the scheme asks otherwise.
-  EXPECT_EQ(on.color(QPalette::Inactive, QPalette::Highlight), distinct(3, 0));
+  // Without ChangeSelectionColor the selection keeps its own colours, with the effects.
+  EXPECT_EQ(off.color(QPalette::Inactive, QPalette::Highlight), distinct(3, 0));
+  EXPECT_EQ(on.color(QPalette::Inactive, QPalette::Highlight), QColor(10, 20, 30));
   EXPECT_EQ(on.color(QPalette::Active, QPalette::Window), distinct(0, 0));
 }
 

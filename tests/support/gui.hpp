@@ -31,6 +31,13 @@ inline const TempDir& gui_home() {
   return home;
 }
 
+// The build log of the last build, for the message of a failed expectation.
+inline std::string last_build_log() {
+  QFile file(builder::log_dir() + "/last-build.log");
+  return "--- last-build.log:\n" +
+         (file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(cannot read)\n");
+}
+
 // The one application object of the test process, offscreen, with Qt's own file dialogs.
 inline QApplication& gui_app() {
   static QApplication* app = [] {
@@ -115,6 +122,9 @@ inline void pick(QWidget* modal, const QString& path) {
     dialog->reject();
     return;
   }
+  // Qt's own dialog leaves the typed name alone while its name field has the focus, which it
+  // gets or not depending on when the window system activates the dialog.
+  if (QWidget* focused = dialog->focusWidget()) focused->clearFocus();
   dialog->selectFile(path);
   static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides its override
 }

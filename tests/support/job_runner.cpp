@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QMutex>
 #include <QThread>
@@ -33,7 +34,8 @@ const char* const kLibraries[] = {"pinball", "rallydust", "starwars2"};
 
 }  // namespace
 
-JobResult run_job(builder::Request request, const std::function<bool(const QString&)>& on_line) {
+JobResult run_job(builder::Request request, const std::function<bool(const QString&)>& on_line,
+                  const std::function<bool(const QString&, qint64)>& on_progress) {
   JobResult result;
   QMutex mutex;
   QThread* const main = QThread::currentThread();
@@ -57,10 +59,16 @@ JobResult run_job(builder::Request request, const std::function<bool(const QStri
   QObject::connect(&job, &builder::Job::progress, &job,
                    [&](double fraction, const QString& status, qint64 eta) {
     note_thread();
-    QMutexLocker lock(&mutex);
-    if (result.statuses.isEmpty() || result.statuses.last() != status) result.statuses << status;
-    result.fraction = fraction;
-    result.eta = eta;
+    {
+      QMutexLocker lock(&mutex);
+      if (result.statuses.isEmpty() || result.statuses.last() != status) result.statuses << status;
+      result.fraction = fraction;
+      result.eta = eta;
+    }
+    if (on_progress && !job.cancel.load() && on_progress(status, eta)) {
+      since_cancel.start();
+      job.cancel.store(true);
+    }
   }, Qt::DirectConnection);
   QObject::connect(&job, &builder::Job::finished, &job,
                    [&](bool ok, const QString& message, const QString& result_path) {
@@ -141,6 +149,15 @@ JobWorkspace::~JobWorkspace() {
   wait_for_idle(root());
 }
 
+builder::Request pinball_request(const JobWorkspace& ws) {
+  builder::Request request;
+  request.apk = qpath(ws.apk("pinball"));
+  request.game = port_game("pinball");
+  request.install = false;
+  request.output = qpath(ws.home() / "Games");
+  return request;
+}
+
 fs::path JobWorkspace::apk(const std::string& library) const {
   return root() / "apks" / (library + ".apk");
 }
@@ -157,6 +174,10 @@ QString log_text(const JobResult& result) {
   return text;
 }
 
+std::string describe(const JobResult& result) {
+  return result.message.toStdString() + "\n--- log:\n" + log_text(result).toStdString();
+}
+
 // True when a process other than this one works in `folder` or names it on its command line.
 bool folder_busy(const fs::path& folder) {
   const std::string text = folder.string();
@@ -167,8 +188,10 @@ bool folder_busy(const fs::path& folder) {
     if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
     const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ec);
     if (!ec && cwd.string().rfind(text, 0) == 0) return true;
-    const std::string command = read_text(entry.path() / "cmdline");
-    if (command.find(text) != std::string::npos) return true;
+    // A process that ends while it is read fails the read (ESRCH), which std::ifstream throws.
+    QFile cmdline(QString::fromStdString((entry.path() / "cmdline").string()));
+    if (!cmdline.open(QIODevice::ReadOnly)) continue;
+    if (cmdline.readAll().toStdString().find(text) != std::string::npos) return true;
   }
   return false;
 }

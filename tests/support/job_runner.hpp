@@ -33,9 +33,11 @@ struct JobResult {
 };
 
 // Runs a job for `request` until it has finished (at most five minutes). `on_line` runs on the
-// build thread for every log line; it returns true to set the cancel flag.
+// build thread for every log line, `on_progress` for every progress report; either returns
+// true to set the cancel flag.
 JobResult run_job(builder::Request request,
-                  const std::function<bool(const QString& line)>& on_line = {});
+                  const std::function<bool(const QString& line)>& on_line = {},
+                  const std::function<bool(const QString& status, qint64 eta)>& on_progress = {});
 
 // The test port's catalogue entry `id`.
 builder::Game port_game(const QString& id);
@@ -43,6 +45,11 @@ builder::Game port_game(const QString& id);
 // An APK at `path` holding lib/armeabi-v7a/lib<library>.so as the catalogue expects, a data
 // file and a launcher icon.
 void make_game_apk(const fs::path& path, const std::string& library);
+
+class JobWorkspace;
+
+// A Windows build of the test port's pinball, saved below the workspace's home in Games.
+builder::Request pinball_request(const JobWorkspace& ws);
 
 // A workspace for build jobs: a Qt application, HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and
 // LOCALAPPDATA below a temporary folder, the builder's data root in it and its tool cache
@@ -69,6 +76,9 @@ QStringList file_lines(const fs::path& path);
 
 // The log file as the job's log_line signals make it: each line followed by a line feed.
 QString log_text(const JobResult& result);
+
+// What a job reported, for the message of a failed expectation: its message and its whole log.
+std::string describe(const JobResult& result);
 
 // True when a process other than this one works in `folder` or names it on its command line.
 bool folder_busy(const fs::path& folder);

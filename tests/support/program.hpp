@@ -10,6 +10,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <string>
 
 namespace testing_support {
 
@@ -97,6 +98,31 @@ inline bool write_file(const QString& path, const QByteArray& text) {
 inline QByteArray file_bytes(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The build log that a run's output names in a "log: " or "Log: " line, or empty.
+inline QString named_log(const Outcome& outcome) {
+  const QList<QByteArray> lines = outcome.out.split('\n');
+  for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+    if (lines[i].startsWith("log: ") || lines[i].startsWith("Log: "))
+      return QString::fromLocal8Bit(lines[i].mid(5));
+  }
+  return QString();
+}
+
+// What a run left, for the message of a failed expectation: its exit code, both outputs and
+// the build log it names, so that a failure seen once can still be understood.
+inline std::string describe(const Outcome& outcome) {
+  std::string text = "exit code " + std::to_string(outcome.code) + "\n--- output:\n" +
+                     outcome.out.toStdString() + "--- error output:\n" +
+                     outcome.err.toStdString();
+  const QString log = named_log(outcome);
+  if (!log.isEmpty()) {
+    QFile file(log);
+    text += "--- " + log.toStdString() + ":\n" +
+            (file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(cannot read)\n");
+  }
+  return text;
 }
 
 // Makes an APK at `path` (python3 zipfile) whose ARM library `library` holds `text`; by

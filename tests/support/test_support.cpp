@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "support/peers.hpp"
 
 namespace testing_support {
 
@@ -30,15 +27,17 @@ class DriverTest : public testing::Test {
 }  // namespace
 
 TempDir::TempDir() {
-  fs::path base = SKARNBOLT_TEST_TMP;
+  fs::path base = temp_base();
   fs::create_directories(base);
   for (;;) {
-    path_ = base / ("t" + std::to_string(getpid()) + "-" + std::to_string(g_counter++));
+    path_ = base / ("t" + std::to_string(process_id()) + "-" + std::to_string(g_counter++));
     if (fs::create_directory(path_)) break;
   }
+  peers::track(path_);
 }
 
 TempDir::~TempDir() {
+  peers::untrack(path_);
   std::error_code ec;
   // Tests may leave read-only files or folders behind; make them writable first.
   for (auto it = fs::recursive_directory_iterator(path_, ec);
@@ -60,23 +59,19 @@ std::string shell_quote(const std::string& text) {
   return out + "'";
 }
 
-int run(const std::string& command, std::string* output) {
-  std::string full = command + " 2>&1";
-  FILE* pipe = popen(full.c_str(), "r");
-  if (!pipe) return -1;
-  std::array<char, 4096> buffer;
-  std::string text;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) text.append(buffer.data(), n);
-  int status = pclose(pipe);
-  if (output) *output = text;
-  if (status == -1) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+fs::path utf8_path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
 }
 
 std::vector<unsigned char> read_bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+  std::vector<unsigned char> bytes;
+  // A failed read throws, as it does for the /proc files of a process that ends meanwhile.
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  } catch (const std::ios_base::failure&) {
+  }
+  return bytes;
 }
 
 void write_bytes(const fs::path& path, const std::vector<unsigned char>& data) {
@@ -99,23 +94,6 @@ std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed) {
   std::vector<unsigned char> out(count);
   for (auto& b : out) b = static_cast<unsigned char>(rng());
   return out;
-}
-
-int run_python(const std::string& script, std::string* output) {
-  TempDir dir;
-  fs::path file = dir / "script.py";
-  write_text(file, script);
-  return run("python3 " + shell_quote(file.string()), output);
-}
-
-fs::path place_self(const fs::path& program) {
-  if (fs::exists(program)) return program;
-  fs::create_directories(program.parent_path());
-  const fs::path self = fs::read_symlink("/proc/self/exe");
-  std::error_code ec;
-  fs::create_hard_link(self, program, ec);
-  if (ec) fs::copy_file(self, program);
-  return program;
 }
 
 bool register_driver(const char* variable, std::function<void()> body) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -25,14 +26,23 @@ class TempDir {
   fs::path path_;
 };
 
+// The folder below which temporary folders are made, and this process's id in their names.
+fs::path temp_base();
+long process_id();
+
 // The folder of committed test fixtures (tests/fixtures).
 fs::path fixtures_dir();
 
 // Runs a shell command; returns its exit status and puts stdout+stderr in *output when given.
+// With SKARNBOLT_PEER_RECORD set to a folder, the Linux run keeps what the command made there;
+// the Windows build has no shell and replays that record from SKARNBOLT_PEER_REPLAY instead.
 int run(const std::string& command, std::string* output = nullptr);
 
 // Quotes a string for a POSIX shell.
 std::string shell_quote(const std::string& text);
+
+// A path from UTF-8 text on every system (Windows reads a narrow string in its ANSI code page).
+fs::path utf8_path(const std::string& text);
 
 std::vector<unsigned char> read_bytes(const fs::path& path);
 void write_bytes(const fs::path& path, const std::vector<unsigned char>& data);
@@ -43,7 +53,23 @@ std::string read_text(const fs::path& path);
 std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed);
 
 // Runs python3 with the given script text (passed through a file); returns the exit status.
+// Recorded and replayed like run().
 int run_python(const std::string& script, std::string* output = nullptr);
+
+// True in the Windows build of the tests, which runs under Wine in CI.
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+// Moves `file` to the absolute `offset`, past 4 GiB too; false when that fails.
+bool seek_file(std::FILE* file, std::int64_t offset);
+
+// Makes a new file of `offset` + data.size() bytes holding `data` at `offset`, the bytes before
+// it a hole where the file system has them (marked sparse on Windows), so that a file past
+// 4 GiB costs no disk. False when that fails.
+bool write_at(const fs::path& path, std::int64_t offset, const std::vector<unsigned char>& data);
 
 // Links (or else copies) this test executable to `program`, making its folder, so that it can
 // be run again from another folder; an existing `program` is kept. Returns `program`.
