@@ -239,6 +239,7 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
   using PngSize = std::optional<std::pair<std::uint32_t, std::uint32_t>>;
   struct Lookup {
     std::string path;
+    bool png_name = false;  // a name that may be a member and ends in ".png"
     PngSize size;
   };
   std::map<std::pair<std::uint64_t, bool>, Lookup> by_place;
@@ -255,9 +256,9 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
       decoded_bytes += lookup.path.size();
       if (decoded_bytes > t.size()) break;
       const std::string& path = lookup.path;
-      if (path.size() > kLongestName || path.size() < 4 ||
-          path.compare(path.size() - 4, 4, ".png") != 0)
-        continue;
+      lookup.png_name = path.size() <= kLongestName && path.size() >= 4 &&
+                        path.compare(path.size() - 4, 4, ".png") == 0;
+      if (!lookup.png_name) continue;
       auto [known, first_time] = by_path.try_emplace(path);
       if (first_time) {
         auto member = members.find(path);
@@ -267,8 +268,9 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
       }
       lookup.size = known->second;
     }
-    if (!lookup.size) continue;
+    if (!lookup.png_name) continue;
     if (path_bytes + lookup.path.size() > t.size()) break;
+    if (!lookup.size) continue;
     path_bytes += lookup.path.size();
     icons.push_back({lookup.path, c.density, lookup.size->first, lookup.size->second});
   }
