@@ -60,7 +60,6 @@ int unpack(const QString& cmake, const QString& archive, const QString& dest) {
 // CMake's tar listing of an archive ("tf" or "tvf"); no value when it does not succeed.
 std::optional<QByteArray> list(const QString& cmake, const QString& mode, const QString& archive) {
   QProcess process;
-  process.setProcessChannelMode(QProcess::SeparateChannels);
   process.start(cmake, {"-E", "tar", mode, archive});
   if (!process.waitForStarted(-1) || !process.waitForFinished(-1) ||
       process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
@@ -69,8 +68,9 @@ std::optional<QByteArray> list(const QString& cmake, const QString& mode, const 
 }
 
 // Whether the archive can be unpacked into a folder already holding `links` without writing
-// anywhere else. CMake's tar mode follows "..", absolute names and links, and the lists are
-// not hash-checked, so each archive is looked at before anything of it is written.
+// anywhere else. CMake's tar mode follows "..", absolute names and links, and the lists carry
+// no digest of their own (the packages' digests come from them), so each archive is looked at
+// before anything of it is written.
 bool stays_inside(const QString& cmake, const QString& archive, QSet<QString>& links) {
   const std::optional<QByteArray> names = list(cmake, "tf", archive);
   const std::optional<QByteArray> verbose = names ? list(cmake, "tvf", archive) : std::nullopt;
