@@ -39,31 +39,43 @@ QStringList split(const QByteArray& path) {
   return pieces;
 }
 
-// The pieces of a member name; no value when the name could lead out of the folder.
+// A piece as a case-insensitive file system that drops trailing dots and spaces (Windows)
+// takes it; empty for a piece of dots and spaces alone, which there may climb like "..".
+QString folded(const QString& piece) {
+  QString out = piece.toCaseFolded();
+  while (out.endsWith('.') || out.endsWith(' '))
+    out.chop(1);
+  return out;
+}
+
+// No real package nests deeper; the bound keeps the look at a hostile listing linear.
+const qsizetype kDeepest = 256;
+
+// The folded pieces of a member name; no value when the name could lead out of the folder.
 std::optional<QStringList> member_path(const QByteArray& name) {
-  const QStringList pieces = split(name);
-  if (!relative(name) || pieces.contains(".."))
+  QStringList pieces = split(name);
+  if (!relative(name) || pieces.size() > kDeepest)
     return std::nullopt;
+  for (QString& piece : pieces) {
+    piece = folded(piece);
+    if (piece.isEmpty())
+      return std::nullopt;
+  }
   return pieces;
 }
 
-// One name for every spelling a case-insensitive file system that drops trailing dots and
-// spaces (Windows) takes as the same file.
+// One name for every spelling of the member's first `count` pieces.
 QString key(const QStringList& pieces, qsizetype count) {
-  QStringList kept;
-  for (qsizetype i = 0; i < count; ++i) {
-    QString piece = pieces[i].toCaseFolded();
-    while (piece.endsWith('.') || piece.endsWith(' '))
-      piece.chop(1);
-    kept << piece;
-  }
-  return kept.join('/');
+  return pieces.mid(0, count).join('/');
 }
 
 bool below_link(const QStringList& path, const QSet<QString>& links) {
-  for (qsizetype count = 1; count < path.size(); ++count)
-    if (links.contains(key(path, count)))
+  QString prefix;
+  for (qsizetype i = 0; i + 1 < path.size(); ++i) {
+    prefix += (i ? "/" : "") + path[i];
+    if (links.contains(prefix))
       return true;
+  }
   return false;
 }
 
@@ -76,6 +88,8 @@ bool link_stays_inside(const QStringList& path, const QByteArray& target) {
   qsizetype depth = path.size() - 1;
   bool down = false;
   for (const QString& piece : split(target)) {
+    if (piece != ".." && folded(piece).isEmpty())
+      return false;
     if (piece != "..") {
       down = true;
     } else if (down || depth == 0) {
@@ -87,21 +101,21 @@ bool link_stays_inside(const QStringList& path, const QByteArray& target) {
   return true;
 }
 
-// The text after the member's name and `separator` in its listing line, for every place the
-// name could end: a crafted owner or target may repeat it, and every reading must be safe.
-QList<QByteArray> link_targets(const QByteArray& line, const QByteArray& name,
-                               const QByteArray& separator) {
-  QList<QByteArray> targets;
+// The text after the member's name and `separator` in its listing line. A crafted owner or
+// target could repeat them; a line that can be read more than one way has no value.
+std::optional<QByteArray> link_target(const QByteArray& line, const QByteArray& name,
+                                      const QByteArray& separator) {
   const QByteArray needle = " " + name + separator;
-  for (qsizetype at = line.indexOf(needle); at >= 0; at = line.indexOf(needle, at + 1))
-    targets << line.mid(at + needle.size());
-  return targets;
+  const qsizetype at = line.indexOf(needle);
+  if (at < 0 || line.indexOf(needle, at + 1) >= 0)
+    return std::nullopt;
+  return line.mid(at + needle.size());
 }
 
 struct Member {
   QStringList path;
   char type = 0;
-  QList<QByteArray> targets;
+  QByteArray target;  // of a link
 };
 
 }  // namespace
@@ -126,9 +140,11 @@ bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose,
       if (!line.endsWith(" " + name))
         return false;
     } else if (member.type == 'l' || member.type == 'h') {
-      member.targets = link_targets(line, name, member.type == 'l' ? " -> " : " link to ");
-      if (member.targets.isEmpty())
+      const std::optional<QByteArray> target =
+          link_target(line, name, member.type == 'l' ? " -> " : " link to ");
+      if (!target)
         return false;
+      member.target = *target;
       if (member.type == 'l')
         links.insert(key(member.path, member.path.size()));
     } else {
@@ -139,14 +155,11 @@ bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose,
   for (const Member& member : members) {
     if (below_link(member.path, links))
       return false;
-    for (const QByteArray& target : member.targets) {
-      if (member.type == 'l') {
-        if (!link_stays_inside(member.path, target))
-          return false;
-        continue;
-      }
+    if (member.type == 'l' && !link_stays_inside(member.path, member.target))
+      return false;
+    if (member.type == 'h') {
       // A hard link names another member, which must be no symbolic link either.
-      const std::optional<QStringList> other = member_path(target);
+      const std::optional<QStringList> other = member_path(member.target);
       if (!other || below_link(*other, links) || links.contains(key(*other, other->size())))
         return false;
     }

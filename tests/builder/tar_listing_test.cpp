@@ -94,9 +94,15 @@ TEST(TarListing, ListingsThatDoNotMatchAreRefused) {
   EXPECT_FALSE(builder::tar_listing_safe("a\nb\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\n", links));
   EXPECT_FALSE(builder::tar_listing_safe("a\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 b\n", links));
   EXPECT_FALSE(builder::tar_listing_safe("l\n", "lrwxrwxrwx  0 u g 0 10 Dec 19:39 l\n", links));
-  // Every way to read the target must be safe: the owner field may repeat the name.
+  // A line that reads two ways: the owner field repeats the name.
   EXPECT_FALSE(builder::tar_listing_safe(
-      "l\n", "lrwxrwxrwx  0 u l -> x 0 10 Dec 19:39 l -> /etc\n", links));
+      "l\n", "lrwxrwxrwx  0 u l -> x 0 10 Dec 19:39 l -> x\n", links));
+  // Deeper than any package: refused rather than looked at for long.
+  QByteArray deep;
+  for (int i = 0; i < 300; ++i) deep += "d/";
+  deep += "f";
+  EXPECT_FALSE(builder::tar_listing_safe(
+      deep + "\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 " + deep + "\n", links));
 }
 
 }  // namespace
