@@ -39,7 +39,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$build/corpus/$target"
   nice "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
     -len_control="$len_control" -timeout=30 \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
+    -rss_limit_mb=3072 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
     "$build/corpus/$target" "$build/seeds/$target" >"$build/logs/$target.log" 2>&1 &
   pids+=($!)
 done
