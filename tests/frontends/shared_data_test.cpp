@@ -218,6 +218,19 @@ TEST_F(SharedData, ASignalCancelsTheCommandLineBuildAndEndsItsTools) {
   }
 }
 
+// A second signal does not wait for the cancel: the program ends at once, with the number of
+// that second signal.
+TEST_F(SharedData, ASecondSignalEndsTheBuildAtOnce) {
+  sandbox.env.insert("SKARNBOLT_TEST_PORT_FAULT", "compile-hold");
+  Running build(sandbox, {"--build", "pinball.apk", "--only", "out"});
+  ASSERT_TRUE(wait_for_hold(sandbox.root));
+  build.send(SIGTERM);
+  build.send(SIGINT);
+  const Outcome outcome = build.finish();
+  EXPECT_EQ(outcome.code, 128 + SIGINT) << describe(outcome);
+  testing_support::wait_for_idle((portable + "/cache/build/windows").toStdString());
+}
+
 TEST_F(SharedData, ASignalCancelsPrepareAndEndsItsTools) {
   sandbox.env.insert("SKARNBOLT_TEST_PORT_FAULT", "compile-hold");
   Running prepare(sandbox, prepare_args());
