@@ -5,13 +5,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QProcess>
 #include <QStringList>
 #include <QSysInfo>
 #include <optional>
 
 #include "builder/paths.hpp"
 #include "builder/tar_listing.hpp"
+#include "builder/tool_process.hpp"
 
 namespace builder {
 
@@ -44,36 +44,39 @@ bool cancelled(const FetchContext& context) {
 }
 
 // Runs CMake's tar mode in `dest`; the exit code, or -1 when it did not run to an exit.
-int unpack(const QString& cmake, const QString& archive, const QString& dest) {
+// Cancelling ends it as it ends every other tool.
+int unpack(const QString& cmake, const QString& archive, const QString& dest,
+           const FetchContext& context) {
   QDir().mkpath(dest);
-  QProcess process;
-  process.setWorkingDirectory(dest);
-  process.start(cmake, {"-E", "tar", "xf", archive});
-  if (!process.waitForStarted(-1))
-    return -1;
-  process.waitForFinished(-1);
-  if (process.exitStatus() != QProcess::NormalExit)
-    return -1;
-  return process.exitCode();
+  ToolRun run;
+  run.cancel = context.cancel;
+  run.working_dir = dest;
+  QString start_error;
+  return run_tool(cmake, {"-E", "tar", "xf", archive}, run, start_error);
 }
 
 // CMake's tar listing of an archive ("tf" or "tvf"); no value when it does not succeed.
-std::optional<QByteArray> list(const QString& cmake, const QString& mode, const QString& archive) {
-  QProcess process;
-  process.start(cmake, {"-E", "tar", mode, archive});
-  if (!process.waitForStarted(-1) || !process.waitForFinished(-1) ||
-      process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-    return std::nullopt;
-  return process.readAllStandardOutput();
+std::optional<QByteArray> list(const QString& cmake, const QString& mode, const QString& archive,
+                               const FetchContext& context) {
+  QByteArray listing;
+  ToolRun run;
+  run.cancel = context.cancel;
+  run.merged = false;
+  run.output = [&listing](const QByteArray& bytes) { listing += bytes; };
+  QString start_error;
+  if (run_tool(cmake, {"-E", "tar", mode, archive}, run, start_error) != 0) return std::nullopt;
+  return listing;
 }
 
 // Whether the archive can be unpacked into a folder already holding `links` without writing
 // anywhere else. CMake's tar mode follows "..", absolute names and links, and the lists carry
 // no digest of their own (the packages' digests come from them), so each archive is looked at
 // before anything of it is written.
-bool stays_inside(const QString& cmake, const QString& archive, QSet<QString>& links) {
-  const std::optional<QByteArray> names = list(cmake, "tf", archive);
-  const std::optional<QByteArray> verbose = names ? list(cmake, "tvf", archive) : std::nullopt;
+bool stays_inside(const QString& cmake, const QString& archive, QSet<QString>& links,
+                  const FetchContext& context) {
+  const std::optional<QByteArray> names = list(cmake, "tf", archive, context);
+  const std::optional<QByteArray> verbose =
+      names ? list(cmake, "tvf", archive, context) : std::nullopt;
   return verbose && tar_listing_safe(*names, *verbose, links);
 }
 
@@ -85,11 +88,13 @@ bool plain_name(const QString& name) {
 }
 
 bool read_repository(const QString& cmake, const QString& database, const QString& base,
-                     QHash<QString, Package>& packages, QString& error) {
+                     const FetchContext& context, QHash<QString, Package>& packages,
+                     QString& error) {
   const QString folder = database + ".d";
   QDir(folder).removeRecursively();
   QSet<QString> links;
-  if (!stays_inside(cmake, database, links) || unpack(cmake, database, folder) != 0) {
+  if (!stays_inside(cmake, database, links, context) ||
+      unpack(cmake, database, folder, context) != 0) {
     QDir(folder).removeRecursively();
     error = "Cannot read " + kListName + " " + QFileInfo(database).fileName();
     return false;
@@ -169,8 +174,8 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
       download_checked(host_base + "dkp-windows.db", {}, 30000, kListName, host_db, quiet,
                        failure) &&
       download_checked(server() + "dkp-libs.db", {}, 250000, kListName, libs_db, quiet, failure) &&
-      read_repository(cmake, host_db, host_base, host, failure) &&
-      read_repository(cmake, libs_db, server(), libs, failure);
+      read_repository(cmake, host_db, host_base, quiet, host, failure) &&
+      read_repository(cmake, libs_db, server(), quiet, libs, failure);
   QFile::remove(host_db);
   QFile::remove(libs_db);
   if (!ok) {
@@ -224,10 +229,12 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
       return {};
     if (context.log)
       context.log("Unpacking " + package.filename);
-    const int code = stays_inside(cmake, archive, links) ? unpack(cmake, archive, staging) : -1;
+    const int code = stays_inside(cmake, archive, links, context)
+                         ? unpack(cmake, archive, staging, context)
+                         : -1;
     QFile::remove(archive);
     if (code != 0) {
-      error = "Cannot unpack " + package.filename;
+      error = cancelled(context) ? "Cancelled" : "Cannot unpack " + package.filename;
       return {};
     }
     done += package.size;

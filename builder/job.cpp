@@ -3,22 +3,15 @@
 #include "builder/job.hpp"
 
 #include <QDir>
-#include <QProcess>
 #include <QThread>
 #include <algorithm>
 #include <thread>
 
 #include "builder/paths.hpp"
 #include "builder/platform.hpp"
+#include "builder/tool_process.hpp"
 
 namespace builder {
-
-namespace {
-
-// How often a running child is looked at: its output is read and the cancel flag tested.
-constexpr int kPollMs = 200;
-
-}  // namespace
 
 int job_count() { return job_count(std::thread::hardware_concurrency(), platform::free_memory()); }
 
@@ -84,47 +77,30 @@ void Job::report(const QString& status) {
 int Job::run_process(const QString& program, const QStringList& arguments,
                      const std::function<void(const QString&)>& sink) {
   log("$ " + program + " " + arguments.join(' '));
-  platform::ToolProcesses tool;
-  QProcess process;
-  process.setProcessEnvironment(env);
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  tool.prepare(process);
-  process.start(program, arguments, QIODevice::ReadWrite);
-  if (!process.waitForStarted(-1)) {
-    log("cannot start " + program + ": " + process.errorString());
-    return -1;
-  }
   QByteArray pending;
-  auto take_lines = [&] {
-    pending += process.readAll();
+  const auto line = [&](const QString& text) {
+    log(text);
+    if (sink) sink(text);
+  };
+  ToolRun run;
+  run.cancel = &cancel;
+  run.env = env;
+  run.output = [&](const QByteArray& bytes) {
+    pending += bytes;
     qsizetype end;
     while ((end = pending.indexOf('\n')) >= 0) {
-      const QString line = QString::fromUtf8(pending.constData(), end).trimmed();
+      line(QString::fromUtf8(pending.constData(), end).trimmed());
       pending.remove(0, end + 1);
-      log(line);
-      if (sink) sink(line);
     }
   };
-  while (!process.waitForFinished(kPollMs)) {
-    // waitForFinished also gives up at once when the process is already gone.
-    if (process.state() == QProcess::NotRunning) break;
-    take_lines();
-    if (cancel.load()) {
-      // Killing only CMake would leave Ninja and its compilers running in the build folder.
-      tool.end(process);
-      process.kill();
-      process.waitForFinished(-1);
-      return -1;
-    }
+  QString start_error;
+  const int code = run_tool(program, arguments, run, start_error);
+  if (!start_error.isEmpty()) {
+    log("cannot start " + program + ": " + start_error);
+    return -1;
   }
-  take_lines();
-  if (!pending.isEmpty()) {
-    const QString line = QString::fromUtf8(pending);
-    log(line);
-    if (sink) sink(line);
-  }
-  if (process.exitStatus() != QProcess::NormalExit) return -1;
-  return process.exitCode();
+  if (!pending.isEmpty()) line(QString::fromUtf8(pending));
+  return code;
 }
 
 }  // namespace builder

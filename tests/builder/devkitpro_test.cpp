@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -12,12 +13,16 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QThread>
+#include <csignal>
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "builder/paths.hpp"
 #include "support/https_peer.hpp"
+#include "support/process_state.hpp"
 #include "support/test_support.hpp"
 
 // Readable strings in failure messages.
@@ -265,7 +270,7 @@ struct Outcome {
   std::vector<std::pair<qint64, qint64>> progress;
 };
 
-Outcome fetch(const std::atomic<bool>* cancel = nullptr) {
+Outcome fetch(const std::atomic<bool>* cancel = nullptr, const QString& program = cmake()) {
   Outcome run;
   builder::FetchContext context;
   context.cancel = cancel;
@@ -275,7 +280,7 @@ Outcome fetch(const std::atomic<bool>* cancel = nullptr) {
   context.progress = [&](qint64 done, qint64 total) {
     run.progress.emplace_back(done, total);
   };
-  run.result = builder::fetch_devkitpro(cmake(), context, run.error);
+  run.result = builder::fetch_devkitpro(program, context, run.error);
   return run;
 }
 
@@ -560,6 +565,50 @@ TEST_F(Devkitpro, CancelDuringTheListsGivesNoFallback) {
   EXPECT_EQ(run.error, "Cancelled");
   EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
   expect_clean_downloads();
+}
+
+// Unpacking is a tool like any other: a cancel ends it at once, with whatever it started, and
+// the installation from before stays.
+TEST_F(Devkitpro, ACancelEndsTheUnpackingAtOnce) {
+  const std::vector<Entry> entries = standard();
+  install(entries);
+  publish(standard("2.0-1"));
+  // CMake, but its unpacking of a package runs for ten minutes, in a process that names itself.
+  const QString stub = g_world->base + "/slow-cmake";
+  const QString mark = g_world->base + "/unpacking";
+  QFile::remove(mark);
+  write_file(stub, "#!/bin/sh\nif [ \"$3\" = xf ]; then case \"$4\" in *.pkg.tar.gz)\n"
+                   "  echo $$ > " + QByteArray::fromStdString(sh(mark)) + "; exec sleep 600;;\n"
+                   "esac; fi\nexec " + QByteArray::fromStdString(sh(cmake())) + " \"$@\"\n");
+  QFile::setPermissions(stub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> done{false};
+  Outcome run;
+  std::thread worker([&] {
+    run = fetch(&cancel, stub);
+    done = true;
+  });
+  QDeadlineTimer deadline(120000);
+  while (!QFileInfo::exists(mark) && !done && !deadline.hasExpired()) QThread::msleep(20);
+  int unpacker = 0;
+  while (unpacker <= 0 && !done && !deadline.hasExpired()) {
+    unpacker = read_file(mark).trimmed().toInt();  // the file may not be written yet
+    if (unpacker <= 0) QThread::msleep(20);
+  }
+  cancel = true;
+  deadline.setRemainingTime(60000);
+  while (!done && !deadline.hasExpired()) QThread::msleep(20);
+  if (!done && unpacker > 0 && read_file("/proc/" + QString::number(unpacker) + "/cmdline")
+                                   .startsWith("sleep\0" "600")) {
+    ::kill(unpacker, SIGKILL);  // our own stub's, left running: let the worker end
+  }
+  worker.join();
+  ASSERT_GT(unpacker, 0) << "the unpacking never started: " << run.error.toStdString();
+  EXPECT_EQ(run.result, QString());
+  EXPECT_EQ(run.error, "Cancelled");
+  EXPECT_FALSE(testing_support::still_runs(unpacker)) << "the unpacking still runs";
+  EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
 }
 
 }  // namespace
