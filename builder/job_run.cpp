@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QRegularExpression>
 #include <algorithm>
 
@@ -70,10 +69,15 @@ void Job::run() {
   QString error;
   // One build at a time per cache: a second one waits here, before it touches the sources,
   // the build folders or the log.
-  QLockFile lock(cache_lock_path());
+  platform::FileLock lock(cache_lock_path());
+  QString lock_note;
+  const auto on_wait = [this](const QString& line) {
+    report(kWaitingStatus);
+    emit log_line(line);  // not into the log, which is still the other build's
+  };
   if (!QDir().mkpath(cache_dir())) {
     error = "Cannot write " + QDir::toNativeSeparators(cache_dir());
-  } else if (take_lock(lock, cancel, [this] { report(kWaitingStatus); }, error)) {
+  } else if (take_lock(lock, cancel, on_wait, lock_note, error)) {
     timer.start();  // the estimate is about this build's own work, not the wait
   }
   if (!error.isEmpty()) {
@@ -93,6 +97,7 @@ void Job::run() {
   log(QString("%1: %2 (%3), %4, %5 parallel jobs")
           .arg(QDateTime::currentDateTime().toString(Qt::ISODate), request.game.title,
                request.game.version, header_name(target), QString::number(jobs)));
+  if (!lock_note.isEmpty()) log(lock_note);
 
   const bool built_before = QFileInfo::exists(cache_dir() + "/build");
   const bool nx = target == Target::Switch;
@@ -173,7 +178,7 @@ void Job::run() {
   }();
   if (!ok) log("error: " + error);
   log_file.close();
-  lock.unlock();
+  lock.release();
   emit finished(ok, ok ? message : error, result_path);
 }
 

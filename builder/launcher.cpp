@@ -31,6 +31,11 @@ void print_error(const QString& message) {
   std::fflush(stdout);
 }
 
+void print_note(const QString& message) {
+  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
 void print_progress(double fraction, const QString& text) {
   // Cut, not rounded, so that the printed values never fall: 2/3 of the way is 0.666, as the
   // next game's first value is. The small allowance keeps 0.3 from printing as 0.299.

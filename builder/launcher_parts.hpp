@@ -10,6 +10,9 @@ namespace builder::launcher {
 void print_error(const QString& message);
 // Writes "progress " + fraction (clamped to 0..1, three decimals) + " " + text and flushes.
 void print_progress(double fraction, const QString& text);
+// Writes `message` and a line feed to standard error and flushes it: notes for a person, not
+// for the launcher.
+void print_note(const QString& message);
 // The exported game folder, data_root() + "/games/" + id.
 QString game_folder(const QString& id);
 // The exported game's program inside its folder.

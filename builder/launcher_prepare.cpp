@@ -4,7 +4,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QObject>
 #include <algorithm>
 #include <atomic>
@@ -67,6 +66,7 @@ bool build_game(const Request& request, double base, double span, QString& error
                      if (value == last) return;
                      last = value;
                      print_progress(value / 1000.0, status);
+                     if (status == kWaitingStatus) print_note(waiting_line(cache_lock_path()));
                    });
   // The one log line a launcher needs to see: the log itself cannot be written.
   const QString unwritable = "cannot write " + job.log_path();
@@ -96,11 +96,15 @@ bool build_game(const Request& request, double base, double span, QString& error
 
 // The data folder, made and held by this prepare until it ends; false when it cannot be made
 // or written.
-bool hold_data_folder(QLockFile& lock) {
+bool hold_data_folder(platform::FileLock& lock) {
   if (!QDir().mkpath(data_root() + "/saves")) return false;
   const std::atomic<bool> never{false};  // a signal while waiting ends the program at once
+  QString note;
   QString error;
-  return take_lock(lock, never, [] { print_progress(0, kWaitingStatus); }, error);
+  return take_lock(lock, never, [](const QString& line) {
+    print_progress(0, kWaitingStatus);
+    print_note(line);
+  }, note, error);
 }
 
 }  // namespace
@@ -128,7 +132,7 @@ int prepare(const QStringList& apks, const QString& assets) {
   platform::cancel_on_termination(nullptr);
   shorten_cache();
   // Two prepares of one data folder take turns, so that the second finds what the first built.
-  QLockFile lock(data_root() + "/prepare.lock");
+  platform::FileLock lock(data_root() + "/prepare.lock");
   if (!hold_data_folder(lock)) {
     print_error("The data folder " + QDir::toNativeSeparators(data_root()) +
                 " cannot be made or written.");

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "builder/apk_match.hpp"
+#include "builder/build_lock.hpp"
 #include "builder/catalog.hpp"
 #include "builder/cli_options.hpp"
 #include "builder/job.hpp"
@@ -68,6 +69,12 @@ int run_cli(QCoreApplication& app) {
         std::printf("%3d %%  %s%s\n", percent, status.toLocal8Bit().constData(),
                     suffix.toLocal8Bit().constData());
         std::fflush(stdout);
+        // What it waits for, so that a person can tell which build holds the cache.
+        if (status == builder::kWaitingStatus) {
+          const QString line = builder::waiting_line(builder::cache_lock_path());
+          std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+          std::fflush(stderr);
+        }
       },
       Qt::DirectConnection);
   // The one log line worth a script's attention: the log itself cannot be written.

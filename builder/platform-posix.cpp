@@ -17,6 +17,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace builder::platform {
@@ -87,13 +89,15 @@ std::optional<quint64> free_memory() {
   return std::nullopt;
 }
 
-void kill_process_tree(qint64 pid) {
-  // 0 and below name process groups: 0 this program's own, -1 every process it may signal.
-  if (pid <= 0) return;
-  // Each process is stopped as soon as it is found, so none of them can start another one
-  // while the tree is walked; then all of them are killed.
-  std::vector<pid_t> tree{pid_t(pid)};
-  ::kill(pid_t(pid), SIGSTOP);
+namespace {
+
+// Stops every process below `root` as soon as it is found, so that none of them can start
+// another one while the tree is walked, then kills them all; `root` itself too unless it is
+// this process.
+void end_tree(pid_t root) {
+  const bool self = root == getpid();
+  std::vector<pid_t> tree{root};
+  if (!self) ::kill(root, SIGSTOP);
   for (std::size_t i = 0; i < tree.size(); ++i) {
     QDirIterator entries("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
@@ -112,7 +116,17 @@ void kill_process_tree(qint64 pid) {
       }
     }
   }
-  for (pid_t member : tree) ::kill(member, SIGKILL);
+  for (pid_t member : tree) {
+    if (member != getpid()) ::kill(member, SIGKILL);
+  }
+}
+
+}  // namespace
+
+void kill_process_tree(qint64 pid) {
+  // 0 and below name process groups: 0 this program's own, -1 every process it may signal.
+  if (pid <= 0) return;
+  end_tree(pid_t(pid));
 }
 
 struct ToolProcesses::Data {};
@@ -125,6 +139,55 @@ void ToolProcesses::prepare(QProcess&) {}
 void ToolProcesses::end(const QProcess& process) { kill_process_tree(process.processId()); }
 
 QString short_path(const QString& path) { return path; }
+
+// Advisory file locks: flock, which belongs to the open file, so two opens of one file exclude
+// each other even within one process, and the lock ends when the file is closed.
+
+struct FileLock::Data {
+  int fd = -1;
+};
+
+FileLock::FileLock(const QString& path) : path_(path), data_(std::make_unique<Data>()) {}
+
+FileLock::~FileLock() { release(); }
+
+FileLock::State FileLock::try_lock(const QByteArray& holder) {
+  const QByteArray name = QFile::encodeName(path_);
+  // A few rounds: each one follows a file that was removed or replaced meanwhile.
+  for (int round = 0; round < 8; ++round) {
+    if (data_->fd < 0) data_->fd = open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (data_->fd < 0) return State::Failed;
+    if (flock(data_->fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK || errno == EINTR) return State::Held;
+      const bool unsupported = errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL ||
+                               errno == ENOSYS;
+      release();
+      return unsupported ? State::Unsupported : State::Failed;
+    }
+    // The holder before may have removed the file (clearing the cache does) while this one
+    // waited on it: a lock on a file that no longer stands at the path excludes nobody.
+    struct stat held;
+    struct stat named;
+    if (fstat(data_->fd, &held) == 0 && stat(name.constData(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      // The holder's name is only for messages: failing to write it changes nothing.
+      if (ftruncate(data_->fd, 0) == 0) {
+        const ssize_t written = pwrite(data_->fd, holder.constData(), size_t(holder.size()), 0);
+        (void)written;
+      }
+      return State::Taken;
+    }
+    release();
+  }
+  return State::Held;
+}
+
+void FileLock::release() {
+  if (data_->fd < 0) return;
+  close(data_->fd);  // ends the lock
+  data_->fd = -1;
+}
+
 
 // Installed games.
 
@@ -374,20 +437,39 @@ std::optional<QByteArray> undecodable_argument(int argc, char** argv) {
   return std::nullopt;
 }
 
-// Termination signals: the handler only touches lock-free atomics and _exit, which are safe
-// in a signal handler.
+// Termination signals: the handler only touches lock-free atomics, write and _exit, which are
+// safe in a signal handler. Ending the tools on a second signal walks /proc, which is not: a
+// thread of its own does that, woken through a pipe.
 
 namespace {
 
 std::atomic<std::atomic<bool>*> g_termination_flag{nullptr};
 std::atomic<int> g_termination_signal{0};
+int g_second_signal_pipe[2] = {-1, -1};
+
+const char kCancelling[] = "Cancelling the build; a second signal ends it at once.\n";
 
 extern "C" void on_termination(int signo) {
   int none = 0;
-  if (!g_termination_signal.compare_exchange_strong(none, signo)) _exit(128 + signo);
+  if (!g_termination_signal.compare_exchange_strong(none, signo)) {
+    const unsigned char number = static_cast<unsigned char>(signo);
+    if (write(g_second_signal_pipe[1], &number, 1) != 1) _exit(128 + signo);
+    return;
+  }
   std::atomic<bool>* flag = g_termination_flag.load();
   if (!flag) _exit(128 + signo);
   flag->store(true);
+  const ssize_t said = write(STDERR_FILENO, kCancelling, sizeof kCancelling - 1);
+  (void)said;
+}
+
+// The second signal: the build's tools may still run, so they end first, whatever they are
+// doing, and then the program, with that signal's number.
+void end_on_second_signal() {
+  unsigned char number = 0;
+  while (read(g_second_signal_pipe[0], &number, 1) < 0 && errno == EINTR) {}
+  end_tree(getpid());
+  _exit(128 + number);
 }
 
 }  // namespace
@@ -395,6 +477,8 @@ extern "C" void on_termination(int signo) {
 void cancel_on_termination(std::atomic<bool>* flag) {
   g_termination_flag.store(flag);
   static const bool installed = [] {
+    if (pipe2(g_second_signal_pipe, O_CLOEXEC) == 0)
+      std::thread(end_on_second_signal).detach();
     struct sigaction action = {};
     action.sa_handler = on_termination;
     sigemptyset(&action.sa_mask);

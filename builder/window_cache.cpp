@@ -13,7 +13,9 @@
 #include <mutex>
 #include <thread>
 
+#include "builder/build_lock.hpp"
 #include "builder/paths.hpp"
+#include "builder/platform.hpp"
 #include "builder/window.hpp"
 
 namespace builder {
@@ -131,10 +133,19 @@ void Window::clear_cache() {
       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
 
+  // A build of another program (the command line, a launcher) may be using the cache: held
+  // here, no build can start until the cache is gone. A missing cache has no lock to take.
+  platform::FileLock lock(cache_lock_path());
+  if (QFileInfo::exists(cache_dir()) && lock.try_lock(lock_holder()) == platform::FileLock::State::Held) {
+    QMessageBox::information(this, "Clear the cache?",
+                             "A build is using the cache. Try again when it has finished.");
+    return;
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QDir(cache_dir()).removeRecursively();
   for (const QString& folder : legacy_cache_dirs()) QDir(folder).removeRecursively();
   remove_unpacked_app();
+  lock.release();
   QApplication::restoreOverrideCursor();
   update_cache_size();
 }

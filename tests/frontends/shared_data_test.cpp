@@ -3,94 +3,49 @@
 // them, building the test port for real.
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
+#include <QDateTime>
 #include <QFileInfo>
-#include <QLockFile>
-#include <QProcess>
+#include <QSysInfo>
 #include <QThread>
 #include <csignal>
 #include <memory>
 
+#include "builder/build_lock.hpp"
+#include "builder/platform.hpp"
 #include "support/job_runner.hpp"
 #include "support/program.hpp"
+#include "support/running.hpp"
 #include "support/test_support.hpp"
 #include "support/tool_cache.hpp"
 
 namespace {
 
+using builder::platform::FileLock;
 using testing_support::describe;
 using testing_support::file_bytes;
 using testing_support::Outcome;
+using testing_support::Running;
 using testing_support::Sandbox;
+using testing_support::wait_for_hold;
 
 const QByteArray kWaiting = "Waiting for another build to finish";
 
-// The program started in the background.
-class Running {
- public:
-  Running(const Sandbox& sandbox, const QStringList& args) {
-    sandbox.setup(process_, args);
-    process_.start();
-    EXPECT_TRUE(process_.waitForStarted(30000));
-  }
-  ~Running() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(30000);
-    }
-  }
-
-  // Waits (at most two minutes) until the standard output holds `text`; false when it never did.
-  bool wait_for_output(const QByteArray& text) {
-    const QDeadlineTimer deadline(120000);
-    while (!out_.contains(text) && !deadline.hasExpired()) {
-      if (!process_.waitForReadyRead(100) && process_.state() == QProcess::NotRunning) break;
-      out_ += process_.readAllStandardOutput();
-    }
-    return out_.contains(text);
-  }
-
-  void send(int signo) { ::kill(pid_t(process_.processId()), signo); }
-
-  // Waits for the end (at most two minutes).
-  Outcome finish() {
-    Outcome outcome;
-    if (!process_.waitForFinished(120000)) return outcome;
-    outcome.out = out_ + process_.readAllStandardOutput();
-    outcome.err = process_.readAllStandardError();
-    if (process_.exitStatus() == QProcess::NormalExit) outcome.code = process_.exitCode();
-    return outcome;
-  }
-
- private:
-  QProcess process_;
-  QByteArray out_;
-};
-
-// True when some process names both `a` and `b` on its command line.
-bool process_running(const QByteArray& a, const QByteArray& b) {
-  for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-    const QByteArray command = file_bytes("/proc/" + pid + "/cmdline");
-    if (command.contains(a) && command.contains(b)) return true;
-  }
-  return false;
+// The end of the line that names the lock file `name` a build waits for, held by this test
+// process. (The cache may be reached through a short link, so its folder is left out.)
+QByteArray waiting_for(const QString& name) {
+  return "/" + name.toLocal8Bit() + " (held by process " +
+         QByteArray::number(QCoreApplication::applicationPid()) + " on " +
+         QSysInfo::machineHostName().toLocal8Bit() + ")\n";
 }
 
-// Waits (at most two minutes) until the test port's held step runs below `folder`.
-bool wait_for_hold(const QString& folder) {
-  const QDeadlineTimer deadline(120000);
-  while (!process_running("hold.cmake", folder.toLocal8Bit()) && !deadline.hasExpired())
-    QThread::msleep(50);
-  return !deadline.hasExpired();
-}
-
-// A cancel ends every tool of the build (a held step would otherwise wait for a minute); the
-// kernel may take a moment to tear the killed processes down.
+// Every tool of a build that was ended: gone, or at least sent SIGKILL, which no process
+// survives. A held step would otherwise wait for a minute.
 void expect_nothing_left(const QString& folder) {
-  for (int i = 0; i < 30 && testing_support::folder_busy(folder.toStdString()); ++i)
-    QThread::msleep(100);
-  EXPECT_FALSE(testing_support::folder_busy(folder.toStdString()))
-      << "a tool of the cancelled build still runs";
+  const QList<int> left = testing_support::survivors(folder);
+  EXPECT_TRUE(left.isEmpty()) << "tools of the ended build still run, the first "
+                              << file_bytes("/proc/" + QString::number(left.value(0)) + "/cmdline")
+                                     .replace('\0', ' ')
+                                     .data();
 }
 
 class SharedData : public testing::Test {
@@ -166,14 +121,15 @@ TEST_F(SharedData, TwoPreparesStartedTogetherBothSucceedAndTheLaterFindsTheGames
 TEST_F(SharedData, ABuildWaitsForTheCacheAndLeavesTheOtherBuildsLogAlone) {
   const QString log = portable + "/logs/last-build.log";
   testing_support::write_file(log, "the other build's log\n");
-  QLockFile other(portable + "/cache/build.lock");
-  ASSERT_TRUE(other.tryLock(0));
+  FileLock other(portable + "/cache/build.lock");
+  ASSERT_EQ(other.try_lock(builder::lock_holder()), FileLock::State::Taken);
 
   Running build(sandbox, {"--build", "pinball.apk", "--only", "out"});
   ASSERT_TRUE(build.wait_for_output("  0 %  " + kWaiting + "\n"));
-  QThread::msleep(500);
+  // Said once it has found the cache held, and before it ever looks again.
+  ASSERT_TRUE(build.wait_for_error(waiting_for("build.lock")));
   EXPECT_EQ(file_bytes(log), "the other build's log\n");
-  other.unlock();
+  other.release();
   const Outcome outcome = build.finish();
   ASSERT_EQ(outcome.code, 0) << describe(outcome);
   expect_whole_log(log);
@@ -181,8 +137,8 @@ TEST_F(SharedData, ABuildWaitsForTheCacheAndLeavesTheOtherBuildsLogAlone) {
 
 TEST_F(SharedData, APrepareWaitsForTheOtherPrepareAndCanBeEndedWhileItWaits) {
   QDir().mkpath(data);
-  QLockFile other(data + "/prepare.lock");
-  ASSERT_TRUE(other.tryLock(0));
+  FileLock other(data + "/prepare.lock");
+  ASSERT_EQ(other.try_lock(builder::lock_holder()), FileLock::State::Taken);
 
   {
     Running prepare(sandbox, prepare_args());
@@ -195,10 +151,65 @@ TEST_F(SharedData, APrepareWaitsForTheOtherPrepareAndCanBeEndedWhileItWaits) {
 
   Running prepare(sandbox, prepare_args());
   ASSERT_TRUE(prepare.wait_for_output("progress 0.000 " + kWaiting + "\n"));
-  other.unlock();
+  ASSERT_TRUE(prepare.wait_for_error("Waiting for " + data.toLocal8Bit() + waiting_for("prepare.lock")));
+  other.release();
   const Outcome outcome = prepare.finish();
   ASSERT_EQ(outcome.code, 0) << describe(outcome);
   EXPECT_TRUE(outcome.out.endsWith("progress 1.000 Done\n"));
+}
+
+// Lock files that no running build holds, as a power cut in a build's first second, an older
+// program or a data folder carried over from another computer leave them: none of them keeps
+// a build or a prepare waiting.
+TEST_F(SharedData, ALockFileThatNoRunningBuildHoldsKeepsNoOneWaiting) {
+  const QList<QByteArray> contents = {"", "\x01 not a lock \xff\n\n",
+                                      "4242\nskarnbolt-builder\nanother-computer.invalid\n"};
+  const QList<QStringList> runs = {{"--build", "pinball.apk", "--only", "out"},
+                                   {"--prepare", "--data=" + data, "--apk=pinball.apk"}};
+  for (const QByteArray& content : contents) {
+    SCOPED_TRACE(content.toStdString());
+    for (const QString& lock :
+         {portable + "/cache/build.lock", data + "/prepare.lock", data + "/cache/build.lock"})
+      ASSERT_TRUE(testing_support::write_file(lock, content));
+    QFile::remove(data + "/games/pinball/build.txt");
+    for (const QStringList& args : runs) {
+      SCOPED_TRACE(args.first().toStdString());
+      Running run(sandbox, args);
+      const bool waited = run.wait_for_output(kWaiting);
+      if (waited) run.send(SIGKILL);
+      const Outcome outcome = run.finish();
+      EXPECT_FALSE(waited) << describe(outcome);
+      EXPECT_EQ(outcome.code, 0) << describe(outcome);
+    }
+  }
+}
+
+// A build holds the cache for as long as it runs, often far longer than the age after which
+// lock files are commonly taken for stale: however old its lock file, the next build waits.
+TEST_F(SharedData, ABuildThatHoldsTheCacheLongKeepsTheNextOneWaiting) {
+  const QProcessEnvironment plain = sandbox.env;
+  sandbox.env.insert("SKARNBOLT_TEST_PORT_FAULT", "compile-hold");
+  Running first(sandbox, {"--build", "pinball.apk", "--only", "one"});
+  ASSERT_TRUE(wait_for_hold(sandbox.root));
+  {
+    // As if the first build had run for a day.
+    QFile lock(portable + "/cache/build.lock");
+    ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(lock.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                 QFileDevice::FileModificationTime));
+  }
+  sandbox.env = plain;
+  Running second(sandbox, {"--build", "pinball.apk", "--only", "two"});
+  ASSERT_TRUE(second.wait_for_output("  0 %  " + kWaiting + "\n"));
+  ASSERT_TRUE(second.wait_for_error(" (held by process " + QByteArray::number(first.pid()) +
+                                    " on "));
+  ASSERT_TRUE(testing_support::write_file(portable + "/cache/build/windows/release-hold", ""));
+  const Outcome held = first.finish();
+  EXPECT_EQ(held.code, 1) << describe(held);
+  EXPECT_TRUE(held.out.contains("\nThe build failed.\n")) << describe(held);
+  const Outcome next = second.finish();
+  ASSERT_EQ(next.code, 0) << describe(next);
+  EXPECT_TRUE(QFileInfo::exists(sandbox.cwd + "/two/Pinball Nights/skarnbolt-pinball"));
 }
 
 // A signal sent to the program's own process id (not its group) cancels the build: every tool
@@ -218,17 +229,28 @@ TEST_F(SharedData, ASignalCancelsTheCommandLineBuildAndEndsItsTools) {
   }
 }
 
-// A second signal does not wait for the cancel: the program ends at once, with the number of
-// that second signal.
-TEST_F(SharedData, ASecondSignalEndsTheBuildAtOnce) {
+// A second signal does not wait for the cancel: the tools and the program end at once, the
+// program with the number of that second signal, so that no tool of it can still write into
+// the cache that the next build may already hold.
+TEST_F(SharedData, ASecondSignalEndsTheBuildAndItsToolsAtOnce) {
   sandbox.env.insert("SKARNBOLT_TEST_PORT_FAULT", "compile-hold");
-  Running build(sandbox, {"--build", "pinball.apk", "--only", "out"});
-  ASSERT_TRUE(wait_for_hold(sandbox.root));
-  build.send(SIGTERM);
-  build.send(SIGINT);
-  const Outcome outcome = build.finish();
-  EXPECT_EQ(outcome.code, 128 + SIGINT) << describe(outcome);
-  testing_support::wait_for_idle((portable + "/cache/build/windows").toStdString());
+  // The first signal's cancel ends the tools too, within a fifth of a second: a round in which
+  // it got there before the second signal shows nothing of the second, and is taken again.
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    Running build(sandbox, {"--build", "pinball.apk", "--only", "out"});
+    ASSERT_TRUE(wait_for_hold(sandbox.root));
+    build.send(SIGTERM);
+    // Only once the first has arrived: two signals sent together may come in either order.
+    ASSERT_TRUE(build.wait_for_error("Cancelling the build; a second signal ends it at once.\n"));
+    build.send(SIGINT);
+    const Outcome outcome = build.finish();
+    if (outcome.code == 128 + SIGTERM && outcome.out.contains("\nCancelled\n")) continue;
+    EXPECT_EQ(outcome.code, 128 + SIGINT) << describe(outcome);
+    expect_nothing_left(portable + "/cache");
+    return;
+  }
+  ADD_FAILURE() << "in every round the cancel ended the build before the second signal came";
 }
 
 TEST_F(SharedData, ASignalCancelsPrepareAndEndsItsTools) {

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -10,6 +11,9 @@
 #include "builder/paths.hpp"
 #include "builder/window.hpp"
 #include "support/gui.hpp"
+#include "support/program.hpp"
+#include "support/running.hpp"
+#include "support/tool_cache.hpp"
 
 using namespace testing_support;
 
@@ -95,6 +99,50 @@ TEST_F(WindowCache, NothingIsClearedDuringABuild) {
   window.clear_cache();
   EXPECT_EQ(yes.waiting(), 1u);
   EXPECT_TRUE(fs::exists(cache_ / "downloads" / "tool.zip"));
+}
+
+// A command-line build shares the cache with the window: clearing while it runs deletes
+// nothing and says why, the build goes on to its own end, and afterwards the cache clears.
+TEST(WindowCacheInUse, ClearingWhileACommandLineBuildRunsDeletesNothingAndSaysWhy) {
+  gui_app();
+  TempDir dir;
+  Sandbox sandbox(qpath(dir.path()));
+  const QString cache = sandbox.portable_data() + "/cache";
+  ASSERT_TRUE(seed_tool_cache(cache.toStdString(), false, false));
+  ASSERT_TRUE(make_apk(sandbox.cwd + "/pinball.apk", "pinball"));
+  sandbox.env.insert("SKARNBOLT_TEST_PORT_FAULT", "compile-hold");
+  Running build(sandbox, {"--build", "pinball.apk", "--only", "out"});
+  ASSERT_TRUE(wait_for_hold(sandbox.root));
+
+  builder::set_cache_dir(cache);
+  {
+    builder::Window window;
+    window.show();
+    QString said;
+    ModalAnswers answers({[](QWidget* modal) { click(modal, QMessageBox::Yes); },
+                          [&said](QWidget* modal) {
+                            auto* box = qobject_cast<QMessageBox*>(modal);
+                            ASSERT_NE(box, nullptr);
+                            said = box->text();
+                            click(modal, QMessageBox::Ok);
+                          }});
+    window.clear_cache();
+    EXPECT_EQ(answers.waiting(), 0u);
+    EXPECT_EQ(said, "A build is using the cache. Try again when it has finished.");
+    EXPECT_TRUE(QFileInfo::exists(cache + "/build/windows/build.ninja"));
+    EXPECT_TRUE(QFileInfo::exists(cache + "/build.lock"));
+
+    ASSERT_TRUE(write_file(cache + "/build/windows/release-hold", ""));
+    const Outcome outcome = build.finish();
+    EXPECT_EQ(outcome.code, 1) << describe(outcome);
+    EXPECT_TRUE(outcome.out.contains("\nThe build failed.\n")) << describe(outcome);
+
+    ModalAnswers yes({[](QWidget* modal) { click(modal, QMessageBox::Yes); }});
+    window.clear_cache();
+    EXPECT_EQ(yes.waiting(), 0u);
+    EXPECT_FALSE(QFileInfo::exists(cache));
+  }
+  builder::set_cache_dir(QString());
 }
 
 TEST(AboutBox, NamesTheProjectAndEveryLibraryAndTool) {

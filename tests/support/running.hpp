@@ -1,0 +1,124 @@
+// The built program running in the background while a test acts beside it, and the processes
+// of its build as /proc shows them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+
+#include "support/process_state.hpp"
+#include "support/program.hpp"
+
+namespace testing_support {
+
+class Running {
+ public:
+  Running(const Sandbox& sandbox, const QStringList& args) {
+    sandbox.setup(process_, args);
+    process_.start();
+    EXPECT_TRUE(process_.waitForStarted(30000));
+  }
+  ~Running() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(30000);
+    }
+  }
+
+  // Waits (at most two minutes) until the standard output holds `text`; false when it never did.
+  bool wait_for_output(const QByteArray& text) { return wait_for(QProcess::StandardOutput, text); }
+  // The same for the standard error.
+  bool wait_for_error(const QByteArray& text) { return wait_for(QProcess::StandardError, text); }
+
+  qint64 pid() const { return process_.processId(); }
+  void send(int signo) { ::kill(pid_t(process_.processId()), signo); }
+
+  // Waits for the end (at most two minutes).
+  Outcome finish() {
+    Outcome outcome;
+    // waitForFinished is false for a process that has ended already.
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(120000))
+      return outcome;
+    take();
+    outcome.out = out_;
+    outcome.err = err_;
+    if (process_.exitStatus() == QProcess::NormalExit) outcome.code = process_.exitCode();
+    return outcome;
+  }
+
+ private:
+  void take() {
+    out_ += process_.readAllStandardOutput();
+    err_ += process_.readAllStandardError();
+  }
+
+  bool wait_for(QProcess::ProcessChannel channel, const QByteArray& text) {
+    const QByteArray& seen = channel == QProcess::StandardOutput ? out_ : err_;
+    process_.setReadChannel(channel);
+    const QDeadlineTimer deadline(120000);
+    take();
+    while (!seen.contains(text) && !deadline.hasExpired()) {
+      if (!process_.waitForReadyRead(100) && process_.state() == QProcess::NotRunning) break;
+      take();
+    }
+    take();
+    return seen.contains(text);
+  }
+
+  QProcess process_;
+  QByteArray out_;
+  QByteArray err_;
+};
+
+// The processes, other than this one, whose command line holds `text`.
+inline QList<int> processes_naming(const QByteArray& text) {
+  QList<int> found;
+  const QString self = QString::number(QCoreApplication::applicationPid());
+  for (const QString& pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool number = false;
+    const int id = pid.toInt(&number);
+    if (!number || pid == self) continue;
+    if (file_bytes("/proc/" + pid + "/cmdline").contains(text)) found.append(id);
+  }
+  return found;
+}
+
+// True when some process names both `a` and `b` on its command line.
+inline bool process_running(const QByteArray& a, const QByteArray& b) {
+  for (const int pid : processes_naming(a)) {
+    if (file_bytes("/proc/" + QString::number(pid) + "/cmdline").contains(b)) return true;
+  }
+  return false;
+}
+
+// Waits (at most two minutes) until the test port's held step runs below `folder`.
+inline bool wait_for_hold(const QString& folder) {
+  const QDeadlineTimer deadline(120000);
+  while (!process_running("hold.cmake", folder.toLocal8Bit()) && !deadline.hasExpired())
+    QThread::msleep(50);
+  return !deadline.hasExpired();
+}
+
+// The processes, other than this one, that still run (as still_runs says) with `folder` on
+// their command line or as their working folder or below it.
+inline QList<int> survivors(const QString& folder) {
+  QList<int> found;
+  const QString self = QString::number(QCoreApplication::applicationPid());
+  for (const QString& pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool number = false;
+    const int id = pid.toInt(&number);
+    if (!number || pid == self) continue;
+    const QString cwd = QFileInfo("/proc/" + pid + "/cwd").symLinkTarget();
+    const bool below = cwd == folder || cwd.startsWith(folder + "/") ||
+                       file_bytes("/proc/" + pid + "/cmdline").contains(folder.toLocal8Bit());
+    if (below && still_runs(id)) found.append(id);
+  }
+  return found;
+}
+
+}  // namespace testing_support
