@@ -75,23 +75,23 @@ class Running {
   QByteArray err_;
 };
 
-// The processes, other than this one, whose command line holds `text`.
-inline QList<int> processes_naming(const QByteArray& text) {
+// The ids of every process but this one.
+inline QList<int> other_processes() {
   QList<int> found;
   const QString self = QString::number(QCoreApplication::applicationPid());
   for (const QString& pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
     bool number = false;
     const int id = pid.toInt(&number);
-    if (!number || pid == self) continue;
-    if (file_bytes("/proc/" + pid + "/cmdline").contains(text)) found.append(id);
+    if (number && pid != self) found.append(id);
   }
   return found;
 }
 
 // True when some process names both `a` and `b` on its command line.
 inline bool process_running(const QByteArray& a, const QByteArray& b) {
-  for (const int pid : processes_naming(a)) {
-    if (file_bytes("/proc/" + QString::number(pid) + "/cmdline").contains(b)) return true;
+  for (const int pid : other_processes()) {
+    const QByteArray command = file_bytes("/proc/" + QString::number(pid) + "/cmdline");
+    if (command.contains(a) && command.contains(b)) return true;
   }
   return false;
 }
@@ -108,14 +108,11 @@ inline bool wait_for_hold(const QString& folder) {
 // their command line or as their working folder or below it.
 inline QList<int> survivors(const QString& folder) {
   QList<int> found;
-  const QString self = QString::number(QCoreApplication::applicationPid());
-  for (const QString& pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    bool number = false;
-    const int id = pid.toInt(&number);
-    if (!number || pid == self) continue;
-    const QString cwd = QFileInfo("/proc/" + pid + "/cwd").symLinkTarget();
+  for (const int id : other_processes()) {
+    const QString base = "/proc/" + QString::number(id);
+    const QString cwd = QFileInfo(base + "/cwd").symLinkTarget();
     const bool below = cwd == folder || cwd.startsWith(folder + "/") ||
-                       file_bytes("/proc/" + pid + "/cmdline").contains(folder.toLocal8Bit());
+                       file_bytes(base + "/cmdline").contains(folder.toLocal8Bit());
     if (below && still_runs(id)) found.append(id);
   }
   return found;
