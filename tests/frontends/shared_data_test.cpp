@@ -212,6 +212,36 @@ TEST_F(SharedData, ABuildThatHoldsTheCacheLongKeepsTheNextOneWaiting) {
   EXPECT_TRUE(QFileInfo::exists(sandbox.cwd + "/two/Pinball Nights/skarnbolt-pinball"));
 }
 
+// A build killed outright at any of its steps leaves nothing that stops the next one, started
+// at once: it ends with exit 0 and a game that runs.
+TEST_F(SharedData, ABuildKilledAtAnyStepLeavesTheNextOneWhole) {
+  // As the command line shows them: one line per percent.
+  const QList<QByteArray> steps = {"%  Preparing", "%  Building Pinball Nights",
+                                   "%  Recompiling Pinball Nights",
+                                   "%  Compiling the recompiled code"};
+  for (const QByteArray& step : steps) {
+    SCOPED_TRACE(step.toStdString());
+    // From nothing built, so that the killed build passes every step.
+    QDir(portable + "/cache/build/windows").removeRecursively();
+    QDir(sandbox.cwd + "/out").removeRecursively();
+    {
+      Running killed(sandbox, {"--build", "pinball.apk", "--only", "out"});
+      const bool reached = killed.wait_for_output(step);
+      killed.send(SIGKILL);
+      const Outcome outcome = killed.finish();
+      ASSERT_TRUE(reached) << describe(outcome);
+    }
+    const Outcome next = sandbox.run({"--build", "pinball.apk", "--only", "out"});
+    ASSERT_EQ(next.code, 0) << describe(next);
+    QProcess game;
+    game.setWorkingDirectory(sandbox.cwd + "/out/Pinball Nights");
+    game.start(sandbox.cwd + "/out/Pinball Nights/skarnbolt-pinball", QStringList());
+    ASSERT_TRUE(game.waitForFinished(60000));
+    EXPECT_EQ(game.exitCode(), 0);
+    EXPECT_TRUE(game.readAllStandardOutput().startsWith("Pinball Nights on ")) << step.data();
+  }
+}
+
 // A signal sent to the program's own process id (not its group) cancels the build: every tool
 // it started ends, and the program exits with 128 + the signal's number.
 TEST_F(SharedData, ASignalCancelsTheCommandLineBuildAndEndsItsTools) {

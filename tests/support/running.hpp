@@ -36,7 +36,12 @@ class Running {
   bool wait_for_error(const QByteArray& text) { return wait_for(QProcess::StandardError, text); }
 
   qint64 pid() const { return process_.processId(); }
-  void send(int signo) { ::kill(pid_t(process_.processId()), signo); }
+  // Signals the program while it runs; an ended one has no id of its own any more (0 would
+  // name this process's group).
+  void send(int signo) {
+    const qint64 id = process_.processId();
+    if (id > 0 && process_.state() == QProcess::Running) ::kill(pid_t(id), signo);
+  }
 
   // Waits for the end (at most two minutes).
   Outcome finish() {
