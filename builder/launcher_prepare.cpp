@@ -101,10 +101,12 @@ bool hold_data_folder(platform::FileLock& lock) {
   const std::atomic<bool> never{false};  // a signal while waiting ends the program at once
   QString note;
   QString error;
-  return take_lock(lock, never, [](const QString& line) {
+  const bool held = take_lock(lock, never, [](const QString& line) {
     print_progress(0, kWaitingStatus);
     print_note(line);
   }, note, error);
+  if (!note.isEmpty()) print_note(note);
+  return held;
 }
 
 }  // namespace
