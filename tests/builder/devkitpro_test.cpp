@@ -617,6 +617,7 @@ TEST_F(Devkitpro, ALinkInPlaceOfTheInstallationIsReplacedNotFollowed) {
     QFile::remove(root());
     write_file(elsewhere + "/.skarnbolt-packages", stamp.toUtf8());
     write_file(elsewhere + "/keep", "not ours");
+    QDir().mkpath(QFileInfo(root()).path());
     ASSERT_TRUE(QFile::link(elsewhere, root()));
     peer().clear_requests();
     const Outcome run = fetch();
