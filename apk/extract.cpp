@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "apk/android_res.hpp"
+#include "apk/member_name.hpp"
 #include "apk/sha256.hpp"
 
 namespace apk {
@@ -18,49 +19,23 @@ std::string utf8_path(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-// True when Windows would not write a file or folder named `piece` as that name: it drops
-// trailing dots and blanks, and takes device names (with any extension) for the device.
-bool altered_on_windows(std::string_view piece) {
-  if (!piece.empty() && (piece.back() == '.' || piece.back() == ' ')) return true;
-  std::string stem(piece.substr(0, piece.find('.')));
-  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  for (char& c : stem) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul" || stem == "conin$" ||
-      stem == "conout$") {
-    return true;
-  }
-  if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
-  // A digit, or a superscript one, two or three in UTF-8.
-  const std::string number = stem.substr(3);
-  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
-         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
-}
-
-// The entry's name as a relative path below the destination, or nothing when it
-// would land elsewhere or would not be written as named. A backslash separates folders on
-// Windows, so it does here too: the same archive is refused or accepted everywhere.
-std::optional<std::filesystem::path> relative_target(const std::string& stored) {
-  std::string name = stored;
-  std::replace(name.begin(), name.end(), '\\', '/');
-  // A colon makes a drive letter or an alternate data stream on Windows; refuse it everywhere.
-  if (name.find(':') != std::string::npos) return std::nullopt;
-  std::filesystem::path path;
+// A UTF-8 name as a path; none when the platform cannot represent it.
+std::optional<std::filesystem::path> from_utf8(const std::string& name) {
   try {
-    path = std::filesystem::path(std::u8string(name.begin(), name.end())).lexically_normal();
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
   } catch (const std::exception&) {
     return std::nullopt;
   }
-  // The normal form of a name that folds away to nothing is ".", the destination itself.
-  if (path.empty() || path == "." || path.has_root_name() || path.has_root_directory() ||
-      *path.begin() == "..") {
-    return std::nullopt;
-  }
-  for (const std::filesystem::path& piece : path) {
-    if (altered_on_windows(utf8_path(piece))) return std::nullopt;
-  }
-  return path;
+}
+
+// The entry's name as a relative path below the destination, or nothing when it would land
+// elsewhere or would not be written as named. A backslash separates folders on Windows, so it
+// does here too: the same archive is refused or accepted everywhere.
+std::optional<std::filesystem::path> relative_target(const std::string& stored) {
+  const std::optional<std::string> clean = safe_member_name(stored);
+  // A name that folds away to nothing is the destination itself.
+  if (!clean || clean->empty()) return std::nullopt;
+  return from_utf8(*clean);
 }
 
 }  // namespace
@@ -131,29 +106,10 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// True when the name may be written below a folder as it is: no root, no drive, no
-// backslash, no empty, "." or ".." piece, and none that Windows would alter. Nothing is
-// normalised.
+// True when the name may be written below a folder exactly as it is: the member-name rule
+// holds and the name is already in its plain form, so nothing is normalised.
 bool safe_name(const std::string& name) {
-  if (name.empty() || name.find_first_of("\\:") != std::string::npos) return false;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t slash = name.find('/', start);
-    std::string_view piece(name.data() + start,
-                           (slash == std::string::npos ? name.size() : slash) - start);
-    if (piece.empty() || piece == "." || piece == ".." || altered_on_windows(piece)) return false;
-    if (slash == std::string::npos) return true;
-    start = slash + 1;
-  }
-}
-
-// A UTF-8 name as a path; none when the platform cannot represent it.
-std::optional<std::filesystem::path> from_utf8(const std::string& name) {
-  try {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  return !name.empty() && safe_member_name(name) == name;
 }
 
 bool starts_with(const std::string& text, std::string_view prefix) {

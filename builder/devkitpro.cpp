@@ -9,6 +9,7 @@
 #include <QSysInfo>
 #include <optional>
 
+#include "apk/member_name.hpp"
 #include "builder/paths.hpp"
 #include "builder/tar_listing.hpp"
 #include "builder/tool_process.hpp"
@@ -72,30 +73,50 @@ std::optional<QByteArray> list(const QString& cmake, const QString& mode, const 
 // anywhere else. CMake's tar mode follows "..", absolute names and links, and the lists carry
 // no digest of their own (the packages' digests come from them), so each archive is looked at
 // before anything of it is written.
+// The package root and the folder above it may be no link either: moved into the cache, such a
+// link would make the installation another folder, the cache itself even.
 bool stays_inside(const QString& cmake, const QString& archive, QSet<QString>& links,
                   const FetchContext& context) {
   const std::optional<QByteArray> names = list(cmake, "tf", archive, context);
   const std::optional<QByteArray> verbose =
       names ? list(cmake, "tvf", archive, context) : std::nullopt;
-  return verbose && tar_listing_safe(*names, *verbose, links);
+  return verbose && tar_listing_safe(*names, *verbose, links) && !links.contains("opt") &&
+         !links.contains("opt/devkitpro");
 }
 
-// A file name that stays inside the download folder. The lists carry no digest, so a name
-// with a path in it is no usable record.
+// A file name that stays inside the download folder as itself on every system. The lists carry
+// no digest, so a name with a path in it is no usable record.
 bool plain_name(const QString& name) {
-  return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
-         !name.contains('\\') && !name.contains(':');
+  const std::string text = name.toStdString();
+  const std::optional<std::string> clean = apk::safe_member_name(text);
+  return !text.empty() && clean == text && text.find('/') == std::string::npos;
+}
+
+// A folder of its own, not a link or a junction to one elsewhere.
+bool real_folder(const QString& path) {
+  const QFileInfo info(path);
+  return info.isDir() && !info.isSymLink() && !info.isJunction();
+}
+
+// Removes a folder, or the link standing where it should be, never what a link points to.
+void remove_folder(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.isSymLink() && !info.isJunction()) {
+    QDir(path).removeRecursively();
+  } else if (!QFile::remove(path)) {
+    QDir().rmdir(path);
+  }
 }
 
 bool read_repository(const QString& cmake, const QString& database, const QString& base,
                      const FetchContext& context, QHash<QString, Package>& packages,
                      QString& error) {
   const QString folder = database + ".d";
-  QDir(folder).removeRecursively();
+  remove_folder(folder);
   QSet<QString> links;
   if (!stays_inside(cmake, database, links, context) ||
       unpack(cmake, database, folder, context) != 0) {
-    QDir(folder).removeRecursively();
+    remove_folder(folder);
     error = "Cannot read " + kListName + " " + QFileInfo(database).fileName();
     return false;
   }
@@ -115,7 +136,7 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
     package.size = fields.value("CSIZE").toLongLong();
     packages.insert(fields.value("NAME"), package);
   }
-  QDir(folder).removeRecursively();
+  remove_folder(folder);
   return true;
 }
 
@@ -148,8 +169,9 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
   const QString root = cache_dir() + "/tools/devkitpro";
   QString stamp;
   {
+    // What lies behind a link is no installation of ours.
     QFile file(root + "/" + kStamp);
-    if (file.open(QIODevice::ReadOnly))
+    if (real_folder(root) && file.open(QIODevice::ReadOnly))
       stamp = QString::fromUtf8(file.readAll());
   }
   if (!devkitpro_available()) {
@@ -212,7 +234,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
     return root;
 
   const QString staging = cache_dir() + "/tools/devkitpro.tmp";
-  QDir(staging).removeRecursively();
+  remove_folder(staging);
   qint64 done = 0;
   QSet<QString> links;  // of all packages so far: they share one folder
   for (const Package& package : chosen) {
@@ -240,12 +262,16 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
     done += package.size;
   }
 
-  QDir(root).removeRecursively();
-  if (!QDir().rename(staging + "/opt/devkitpro", root)) {
+  // Only a real folder is moved, so the installation is never a link out of the cache.
+  const QString unpacked = staging + "/opt/devkitpro";
+  const bool movable = real_folder(staging + "/opt") && real_folder(unpacked);
+  if (movable)
+    remove_folder(root);
+  if (!movable || !QDir().rename(unpacked, root)) {
     error = "Cannot move devkitPro into " + QDir::toNativeSeparators(root);
     return {};
   }
-  QDir(staging).removeRecursively();
+  remove_folder(staging);
   QFile file(root + "/" + kStamp);
   if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
     file.write(joined.toUtf8());

@@ -5,6 +5,9 @@
 #include <QStringList>
 #include <algorithm>
 #include <optional>
+#include <string>
+
+#include "apk/member_name.hpp"
 
 namespace builder {
 
@@ -24,13 +27,6 @@ QList<QByteArray> lines_of(const QByteArray& text) {
   return lines;
 }
 
-// A path that can only name something below the folder it is unpacked in: no root, no drive
-// or stream (":"), and no "\r", which would blur a listing's lines.
-bool relative(const QByteArray& path) {
-  return !path.startsWith('/') && !path.startsWith('\\') && !path.contains(':') &&
-         !path.contains('\r');
-}
-
 // The pieces of a path, either separator, without empty and "." pieces.
 QStringList split(const QByteArray& path) {
   QStringList pieces = QString::fromUtf8(path).replace('\\', '/').split('/');
@@ -39,28 +35,21 @@ QStringList split(const QByteArray& path) {
   return pieces;
 }
 
-// A piece as a case-insensitive file system that drops trailing dots and spaces (Windows)
-// takes it; empty for a piece of dots and spaces alone, which there may climb like "..".
-QString folded(const QString& piece) {
-  QString out = piece.toCaseFolded();
-  while (out.endsWith('.') || out.endsWith(' '))
-    out.chop(1);
-  return out;
-}
-
 // No real package nests deeper; the bound keeps the look at a hostile listing linear.
 const qsizetype kDeepest = 256;
 
-// The folded pieces of a member name; no value when the name could lead out of the folder.
+// The pieces of a member name as a case-insensitive file system takes them; no value when the
+// name could lead out of the folder or would not be written as named. A ".." could climb back
+// through a link, so none is taken.
 std::optional<QStringList> member_path(const QByteArray& name) {
-  QStringList pieces = split(name);
-  if (!relative(name) || pieces.size() > kDeepest)
+  const std::optional<std::string> clean = apk::safe_member_name(name.toStdString());
+  if (!clean || split(name).contains(".."))
     return std::nullopt;
-  for (QString& piece : pieces) {
-    piece = folded(piece);
-    if (piece.isEmpty())
-      return std::nullopt;
-  }
+  QStringList pieces = QString::fromStdString(*clean).split('/', Qt::SkipEmptyParts);
+  if (pieces.size() > kDeepest)
+    return std::nullopt;
+  for (QString& piece : pieces)
+    piece = piece.toCaseFolded();
   return pieces;
 }
 
@@ -81,22 +70,22 @@ bool below_link(const QStringList& path, const QSet<QString>& links) {
 
 // A symbolic link's target may climb out of the link's own folders, which hold no link
 // themselves, and then only go down: a ".." after a named piece could undo a link and
-// lead out.
+// lead out. Its pieces follow the rule of member names.
 bool link_stays_inside(const QStringList& path, const QByteArray& target) {
-  if (target.isEmpty() || !relative(target))
+  if (target.isEmpty() || target.startsWith('/') || target.startsWith('\\'))
     return false;
-  qsizetype depth = path.size() - 1;
+  // The link's folders stand in front, so the rule sees how far the target climbs.
+  QByteArray from_the_top;
+  for (qsizetype i = 0; i + 1 < path.size(); ++i)
+    from_the_top += "d/";
+  if (!apk::safe_member_name((from_the_top + target).toStdString()))
+    return false;
   bool down = false;
   for (const QString& piece : split(target)) {
-    if (piece != ".." && folded(piece).isEmpty())
-      return false;
-    if (piece != "..") {
+    if (piece != "..")
       down = true;
-    } else if (down || depth == 0) {
+    else if (down)
       return false;
-    } else {
-      --depth;
-    }
   }
   return true;
 }
@@ -127,9 +116,9 @@ bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose,
   if (name_lines.size() != lines.size())
     return false;
   QList<Member> members;
-  for (qsizetype i = 0; i < lines.size(); ++i) {
+  for (qsizetype i = 0; i < name_lines.size(); ++i) {
     const QByteArray& name = name_lines[i];
-    const QByteArray& line = lines[i];
+    const QByteArray line = lines.value(i);
     const std::optional<QStringList> path = member_path(name);
     if (!path || line.isEmpty())
       return false;

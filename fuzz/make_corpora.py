@@ -110,6 +110,12 @@ try:
 finally:
     shutil.rmtree(work)
 
+# Member names: plain, folded, and each kind that the rule refuses.
+for i, name in enumerate([b'opt/devkitpro/bin/tool', b'./a//b/../c', b'a\\b', b'../up', b'/root',
+                          b'C:x', b'con', b'dir/nul.txt', b'com\xc2\xb9', b'a. ', b'trailing.',
+                          b'a.txt::$DATA', b'\xff.txt', b'console.txt']):
+    seed('member_name', 'name%02d' % i, name)
+
 seed('desc', 'desc', '%NAME%\nswitch-sdl2\n\n%VERSION%\n2.28.5-1\n\n%DEPENDS%\nlibnx\nswitch-mesa\n'
      '\n%FILENAME%\n  switch-sdl2-2.28.5-1-any.pkg.tar.zst  \n\n%CSIZE%\n1234567\n\n'
      '%SHA256SUM%\n' + '0123456789abcdef' * 4 + '\n\n%FILENAME%\nshadowed.pkg.tar.zst\n')

@@ -22,6 +22,7 @@
 
 #include "builder/paths.hpp"
 #include "support/https_peer.hpp"
+#include "support/member_names.hpp"
 #include "support/process_state.hpp"
 #include "support/test_support.hpp"
 
@@ -114,6 +115,10 @@ struct Entry {
   QString listed;          // the FILENAME given; empty: the usual one
   QString desc = "desc";   // the name of its record file in the database
   QString hostile;         // a member leading out of the folder: "dotdot", "absolute", "link"
+  bool bare = false;       // holds .PKGINFO alone, and the link below if there is one
+  QString link_at;         // a symbolic link at this path of the package to `link_to`
+  QString link_to;
+  QString hard_at;         // a hard link at this path of the package to .PKGINFO
   QString filename() const {
     return listed.isEmpty() ? name + "-" + version + "-any.pkg.tar.gz" : listed;
   }
@@ -175,6 +180,27 @@ void pack(const QString& folder, const QString& members, const QString& archive,
   shell(command);
 }
 
+// Writes the database record of the package `e`, whose file holds `bytes`.
+void write_record(const QString& db_dir, const Entry& e, const QByteArray& bytes) {
+  QByteArray sha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+  if (e.wrong_sha)
+    sha = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
+  // Several depends lines, blank lines, a repeated field and unknown fields, as in the wild.
+  QByteArray desc = "%NAME%\n" + e.name.toUtf8() + "\n\n%VERSION%\n" + e.version.toUtf8() +
+                    "\n\n%DEPENDS%\nfirst-dependency\nsecond-dependency\n\n";
+  if (e.with_file)
+    desc += "%FILENAME%\n\n  " + e.filename().toUtf8() + "  \n\n";
+  desc +=
+      "%CSIZE%\n" + QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
+  if (e.with_sha)
+    desc += "%SHA256SUM%\n" + sha + "\n\n";
+  if (e.with_file)
+    desc += "%FILENAME%\nshadowed-by-the-first.pkg.tar.gz\n\n";
+  desc += "%ARCH%\nany\n";
+  write_file(db_dir + "/" + e.name + "-" + e.version + "/" + e.desc, desc);
+  write_file(db_dir + "/" + e.name + "-" + e.version + "/files", "%FILES%\nopt/\n");
+}
+
 // Makes every package and both databases on the server; returns the package sizes by name.
 // `hostile_list` gives the host database a hostile member of that form.
 QHash<QString, qint64> publish(const std::vector<Entry>& entries,
@@ -193,6 +219,23 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries,
       const QString file = e.folder() + "/" + e.filename();
       if (e.garbage) {
         write_file(file, "not an archive at all");
+      } else if (e.bare) {
+        const QString tree = staging + "/pkg-" + e.name;
+        QDir(tree).removeRecursively();
+        write_file(tree + "/.PKGINFO", "pkgname = " + e.name.toUtf8());
+        QString members = ".PKGINFO";
+        if (!e.link_at.isEmpty()) {
+          QDir().mkpath(QFileInfo(tree + "/" + e.link_at).path());
+          QFile::link(e.link_to, tree + "/" + e.link_at);
+          members += " " + e.link_at;
+        }
+        if (!e.hard_at.isEmpty()) {
+          QDir().mkpath(QFileInfo(tree + "/" + e.hard_at).path());
+          shell("cd " + QString::fromStdString(sh(tree)) + " && ln .PKGINFO " +
+                QString::fromStdString(sh(e.hard_at)));
+          members += " " + e.hard_at;
+        }
+        pack(tree, members, file, {}, {});
       } else {
         const QString tree = staging + "/pkg-" + e.name;
         QDir(tree).removeRecursively();
@@ -210,23 +253,7 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries,
       }
       const QByteArray bytes = read_file(file);
       sizes.insert(e.name, bytes.size());
-      QByteArray sha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-      if (e.wrong_sha)
-        sha = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
-      // Several depends lines, blank lines, a repeated field and unknown fields, as in the wild.
-      QByteArray desc = "%NAME%\n" + e.name.toUtf8() + "\n\n%VERSION%\n" + e.version.toUtf8() +
-                        "\n\n%DEPENDS%\nfirst-dependency\nsecond-dependency\n\n";
-      if (e.with_file)
-        desc += "%FILENAME%\n\n  " + e.filename().toUtf8() + "  \n\n";
-      desc +=
-          "%CSIZE%\n" + QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
-      if (e.with_sha)
-        desc += "%SHA256SUM%\n" + sha + "\n\n";
-      if (e.with_file)
-        desc += "%FILENAME%\nshadowed-by-the-first.pkg.tar.gz\n\n";
-      desc += "%ARCH%\nany\n";
-      write_file(db_dir + "/" + e.name + "-" + e.version + "/" + e.desc, desc);
-      write_file(db_dir + "/" + e.name + "-" + e.version + "/files", "%FILES%\nopt/\n");
+      write_record(db_dir, e, bytes);
     }
     const QString db = host ? host_dir() + "/dkp-windows.db" : packages() + "/dkp-libs.db";
     pack(db_dir, ".", db, host ? hostile_list : QString(), "");
@@ -290,6 +317,19 @@ void install(const std::vector<Entry>& entries) {
   QDir(root()).removeRecursively();
   const Outcome run = fetch();
   ASSERT_EQ(run.result, root()) << run.error.toStdString();
+}
+
+// Publishes `entries`, whose switch-mesa is no usable record: the fetch fails after the lists
+// and keeps the installation of `good`.
+void expect_switch_mesa_unlisted(const std::vector<Entry>& entries,
+                                 const std::vector<Entry>& good) {
+  publish(entries);
+  const Outcome run = fetch();
+  EXPECT_EQ(run.result, QString());
+  EXPECT_EQ(run.error, "devkitPro's package lists have no switch-mesa.");
+  EXPECT_EQ(fetched(), database_requests());
+  EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+  expect_clean_downloads();
 }
 
 class Devkitpro : public ::testing::Test {
@@ -422,14 +462,8 @@ TEST_F(Devkitpro, AMissingOrIncompletePackageFailsAndKeepsTheInstallation) {
     SCOPED_TRACE(c.label);
     std::vector<Entry> entries = standard("2.0-1");
     c.change(entries);
-    publish(entries);
-    const Outcome run = fetch();
-    EXPECT_EQ(run.result, QString());
-    EXPECT_EQ(run.error, "devkitPro's package lists have no switch-mesa.");
-    EXPECT_EQ(fetched(), database_requests());
-    EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+    expect_switch_mesa_unlisted(entries, good);
     EXPECT_FALSE(QFileInfo::exists(builder::cache_dir() + "/escape.tar.gz"));
-    expect_clean_downloads();
   }
 }
 
@@ -501,6 +535,103 @@ TEST_F(Devkitpro, ArchivesLeadingOutsideAreRefusedBeforeAnythingIsWritten) {
       EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
       QFile::remove(escaped_dotdot());
     }
+  }
+}
+
+// The forms of the member-name rule that a list can give as one package file name: the unsafe
+// ones are no record; the safe ones are downloaded and installed under that name.
+TEST_F(Devkitpro, PackageFileNamesFollowTheMemberNameRule) {
+  const std::vector<Entry> good = standard();
+  install(good);
+  std::vector<Entry> safe = standard("2.0-1");
+  std::size_t next = 0;
+  for (const testing_support::NameForm& form : testing_support::name_forms()) {
+    const QString name = QString::fromStdString(form.name);
+    // One piece as the lists give it: trimmed, and read as UTF-8 text.
+    if (name.contains('/') || name.trimmed() != name ||
+        name.toUtf8() != QByteArray::fromStdString(form.name))
+      continue;
+    if (form.safe) {
+      if (next < safe.size())
+        safe[next++].listed = name;
+      continue;
+    }
+    SCOPED_TRACE(form.what);
+    std::vector<Entry> entries = standard("2.0-1");
+    for (Entry& e : entries)
+      e.bare = true;  // nothing of them is unpacked
+    entries[6].listed = name;
+    expect_switch_mesa_unlisted(entries, good);
+  }
+  ASSERT_GT(next, 0u);
+  publish(safe);
+  const Outcome run = fetch();
+  ASSERT_EQ(run.result, root()) << run.error.toStdString();
+  EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(safe));
+  expect_clean_downloads();
+}
+
+// A package whose devkitPro folder, or the folder above it, is a link would make the installation
+// that link: to the cache itself, whose next change would empty the whole cache.
+TEST_F(Devkitpro, APackageRootThatIsNoRealFolderIsRefused) {
+  const std::vector<Entry> good = standard();
+  install(good);
+  write_file(builder::cache_dir() + "/keep", "the cache's own");
+  struct Case {
+    const char* label;
+    QString link_at;
+    QString link_to;
+    QString hard_at;
+    bool listed;  // refused by the look at the listing, else at the move
+  };
+  const Case cases[] = {
+      {"the root a link to the cache", "opt/devkitpro", "..", {}, true},
+      {"the folder above it a link", "opt", ".", {}, true},
+      {"the root a hard link to a file", {}, {}, "opt/devkitpro", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<Entry> entries = standard("2.0-1");
+    for (Entry& e : entries)
+      e.bare = true;
+    entries[0].link_at = c.link_at;
+    entries[0].link_to = c.link_to;
+    entries[0].hard_at = c.hard_at;
+    publish(entries);
+    const Outcome run = fetch();
+    EXPECT_EQ(run.result, QString());
+    EXPECT_EQ(run.error, c.listed ? "Cannot unpack " + entries[0].filename()
+                                  : "Cannot move devkitPro into " + QDir::toNativeSeparators(root()));
+    EXPECT_FALSE(QFileInfo(root()).isSymLink());
+    EXPECT_EQ(read_file(root() + "/switch-tools/VERSION"), "1.0-1");
+    EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
+    EXPECT_EQ(read_file(builder::cache_dir() + "/keep"), "the cache's own");
+    QDir(root() + ".tmp").removeRecursively();
+  }
+}
+
+// A link where the installation should be is no installation: it is replaced by a real one, and
+// what it points to is neither read nor emptied.
+TEST_F(Devkitpro, ALinkInPlaceOfTheInstallationIsReplacedNotFollowed) {
+  const std::vector<Entry> entries = standard();
+  publish(entries);
+  const QString elsewhere = g_world->base + "/elsewhere";
+  for (const QString& stamp : {joined(entries), QString("stale")}) {
+    SCOPED_TRACE(stamp.toStdString());
+    QDir(root()).removeRecursively();
+    QFile::remove(root());
+    write_file(elsewhere + "/.skarnbolt-packages", stamp.toUtf8());
+    write_file(elsewhere + "/keep", "not ours");
+    QDir().mkpath(QFileInfo(root()).path());
+    ASSERT_TRUE(QFile::link(elsewhere, root()));
+    peer().clear_requests();
+    const Outcome run = fetch();
+    ASSERT_EQ(run.result, root()) << run.error.toStdString();
+    EXPECT_FALSE(QFileInfo(root()).isSymLink());
+    EXPECT_EQ(fetched().size(), 2 + kNames.size());
+    EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(entries));
+    EXPECT_EQ(read_file(elsewhere + "/keep"), "not ours");
+    EXPECT_EQ(read_file(elsewhere + "/.skarnbolt-packages"), stamp.toUtf8());
   }
 }
 

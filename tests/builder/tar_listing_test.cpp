@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "support/member_names.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -93,6 +94,10 @@ TEST(TarListing, ListingsThatDoNotMatchAreRefused) {
       builder::tar_listing_safe("a\r\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\r\n", links));
   EXPECT_FALSE(builder::tar_listing_safe("a\nb\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\n", links));
   EXPECT_FALSE(builder::tar_listing_safe("a\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 b\n", links));
+  // Fewer names than lines: the link of the second line would go unchecked.
+  EXPECT_FALSE(builder::tar_listing_safe(
+      "a\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\nlrwxrwxrwx  0 u g 0 10 Dec 19:39 l -> /etc\n",
+      links));
   EXPECT_FALSE(builder::tar_listing_safe("l\n", "lrwxrwxrwx  0 u g 0 10 Dec 19:39 l\n", links));
   // A line that reads two ways: the owner field repeats the name.
   EXPECT_FALSE(builder::tar_listing_safe(
@@ -103,6 +108,25 @@ TEST(TarListing, ListingsThatDoNotMatchAreRefused) {
   deep += "f";
   EXPECT_FALSE(builder::tar_listing_safe(
       deep + "\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 " + deep + "\n", links));
+}
+
+// Every form of member name, as a member and as a link's target, taken as the toolkit takes it.
+TEST(TarListing, MemberNameFormsAsEveryOtherCallerTakesThem) {
+  for (const testing_support::NameForm& form : testing_support::name_forms()) {
+    SCOPED_TRACE(form.what);
+    const QByteArray name = "opt/devkitpro/" + QByteArray::fromStdString(form.name);
+    QSet<QString> links;
+    EXPECT_EQ(builder::tar_listing_safe(name + "\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 " + name +
+                                                       "\n",
+                                        links),
+              form.safe);
+    const QByteArray link = "opt/devkitpro/l";
+    EXPECT_EQ(builder::tar_listing_safe(link + "\n", "lrwxrwxrwx  0 u g 0 10 Dec 19:39 " + link +
+                                                       " -> " + QByteArray::fromStdString(form.name) +
+                                                       "\n",
+                                        links),
+              form.safe);
+  }
 }
 
 }  // namespace
