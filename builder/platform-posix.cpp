@@ -374,6 +374,11 @@ std::optional<QByteArray> undecodable_argument(int argc, char** argv) {
   return std::nullopt;
 }
 
+bool undecodable_variable(const char* name) {
+  const QByteArray raw = qgetenv(name);
+  return QString::fromLocal8Bit(raw).toLocal8Bit() != raw;
+}
+
 // Termination signals: the handler only touches lock-free atomics and _exit, which are safe
 // in a signal handler.
 
