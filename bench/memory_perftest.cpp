@@ -2,6 +2,7 @@
 // an APK whose library inflates to 2 GiB of zeros and for a normal APK of the test port. The
 // counter "excess_mib" is the first over the second; identification keeps it near zero.
 #include <benchmark/benchmark.h>
+#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
