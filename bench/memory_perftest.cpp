@@ -15,18 +15,21 @@ namespace {
 
 using namespace testing_support;
 
-// The build's peak in KiB, or -1 when it could not be measured.
-double peak_kib(const Sandbox& sandbox, const QString& apk, int expected_code) {
+// The build's peak in KiB, or -1 with `why` set when it could not be measured.
+double peak_kib(const Sandbox& sandbox, const QString& apk, int expected_code, std::string& why) {
   Sandbox timed = sandbox;
   timed.program = "/usr/bin/time";
   const QString out = sandbox.root + "/peak.txt";
   QFile::remove(out);
   const Outcome outcome =
       timed.run({"-f", "%M", "-o", out, sandbox.program, "--build", apk}, {}, 900000);
-  if (outcome.code != expected_code) return -1;
   bool ok = false;
-  const double kib = QString::fromUtf8(file_bytes(out)).trimmed().toDouble(&ok);
-  return ok ? kib : -1;
+  // time puts a line about a non-zero exit status before the figure.
+  const double kib =
+      QString::fromUtf8(file_bytes(out)).trimmed().split('\n').last().toDouble(&ok);
+  if (outcome.code == expected_code && ok) return kib;
+  why = apk.toStdString() + ": " + describe(outcome);
+  return -1;
 }
 
 void BM_BuildPeakMemoryBombAgainstNormal(benchmark::State& state) {
@@ -40,13 +43,14 @@ void BM_BuildPeakMemoryBombAgainstNormal(benchmark::State& state) {
     return;
   }
   double normal = -1, bomb = -1;
+  std::string why;
   for (auto _ : state) {
     // The bomb is another version of the game: the build ends after identification.
-    bomb = peak_kib(sandbox, "bomb.apk", 1);
-    normal = peak_kib(sandbox, "pinball.apk", 0);
+    bomb = peak_kib(sandbox, "bomb.apk", 1, why);
+    normal = peak_kib(sandbox, "pinball.apk", 0, why);
   }
   if (normal < 0 || bomb < 0) {
-    state.SkipWithError("a build did not end as expected");
+    state.SkipWithError(why.c_str());
     return;
   }
   state.counters["normal_kib"] = normal;
