@@ -185,12 +185,25 @@ void scan_type_chunk(const Bytes& t, std::uint64_t q, std::uint32_t entry,
   if (s < values.size()) out.push_back({values, s, density});
 }
 
+// A whole read of a stored member takes its compressed size, of a deflated one the other.
+bool too_large(const ZipEntry& entry) {
+  return std::max(entry.compressed_size, entry.uncompressed_size) > kMaxWholeMember;
+}
+
 }  // namespace
+
+bool resources_oversized(const ZipReader& reader) {
+  for (const char* name : {"AndroidManifest.xml", "resources.arsc"}) {
+    const ZipEntry* entry = reader.find(name);
+    if (entry && too_large(*entry)) return true;
+  }
+  return false;
+}
 
 std::vector<IconFile> app_icons(ZipReader& reader) {
   std::vector<IconFile> icons;
-  std::optional<Bytes> manifest = reader.read("AndroidManifest.xml");
-  std::optional<Bytes> table = reader.read("resources.arsc");
+  std::optional<Bytes> manifest = reader.read("AndroidManifest.xml", kMaxWholeMember);
+  std::optional<Bytes> table = reader.read("resources.arsc", kMaxWholeMember);
   if (!manifest || !table) return icons;
 
   std::optional<std::uint64_t> manifest_header = file_header(*manifest, 0x0003);
@@ -263,7 +276,8 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
       if (first_time) {
         auto member = members.find(path);
         std::optional<Bytes> png;
-        if (member != members.end()) png = reader.read(*member->second);
+        if (member != members.end() && !too_large(*member->second))
+          png = reader.read(*member->second);
         if (png) known->second = png_size(*png);
       }
       lookup.size = known->second;

@@ -19,8 +19,16 @@ struct IconFile {
   std::uint32_t height = 0;
 };
 
-// The APK's launcher icons, largest area first; empty when none can be found.
+// The most that a manifest, a resource table or an icon may hold when read whole: far above
+// what real APKs carry, and small enough that reading it cannot exhaust a small machine.
+constexpr std::uint64_t kMaxWholeMember = std::uint64_t(64) << 20;
+
+// The APK's launcher icons, largest area first; empty when none can be found. Members past
+// kMaxWholeMember are not read.
 std::vector<IconFile> app_icons(ZipReader& reader);
+
+// True when the manifest or the resource table is past kMaxWholeMember: a damaged APK.
+bool resources_oversized(const ZipReader& reader);
 
 // Width and height from a PNG header; no value unless the data is a PNG of at least 24 bytes.
 std::optional<std::pair<std::uint32_t, std::uint32_t>> png_size(

@@ -13,12 +13,17 @@ ApkIdentity identify(ZipReader& reader, const std::vector<GameSpec>& specs) {
   for (const GameSpec& spec : specs) {
     const std::string path = library_path(spec);
     // Looking first keeps absent libraries from costing a read or touching `error`.
-    if (!reader.find(path)) continue;
-    // A damaged library counts as absent; the reader keeps the reason.
-    std::optional<std::vector<unsigned char>> bytes = reader.read(path);
-    if (!bytes) continue;
+    const ZipEntry* entry = reader.find(path);
+    if (!entry) continue;
+    // Hashed as it is inflated, so a library of any size costs a few chunks of memory. A
+    // damaged library counts as absent; the reader keeps the reason.
+    Sha256 hash;
+    const bool read = reader.stream(*entry, [&hash](const unsigned char* data, std::size_t size) {
+      hash.update(data, size);
+    });
+    if (!read) continue;
     result.library_found = true;
-    result.library_sha256 = sha256_hex(bytes->data(), bytes->size());
+    result.library_sha256 = hash.hex();
     if (result.library_sha256 == spec.sha256) {
       result.spec = &spec;
       return result;

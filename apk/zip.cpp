@@ -269,7 +269,7 @@ const ZipEntry* ZipReader::find(const std::string& name) const {
   return nullptr;
 }
 
-std::optional<std::vector<unsigned char>> ZipReader::read(const ZipEntry& entry) {
+std::optional<std::uint64_t> ZipReader::seek_data(const ZipEntry& entry) {
   unsigned char header[30];
   if (!file || !seek(file, entry.local_header_offset) ||
       !read_exact(file, header, sizeof header) || get32(header) != kLocalSignature) {
@@ -283,15 +283,22 @@ std::optional<std::vector<unsigned char>> ZipReader::read(const ZipEntry& entry)
     error = "damaged entry " + entry.name;
     return std::nullopt;
   }
+  if (data_start > *size || entry.compressed_size > *size - data_start) {
+    error = "truncated entry " + entry.name;
+    return std::nullopt;
+  }
+  return data_start;
+}
+
+std::optional<std::vector<unsigned char>> ZipReader::read(const ZipEntry& entry) {
+  if (!seek_data(entry)) return std::nullopt;
 
   std::vector<unsigned char> raw;
-  bool fits = data_start <= *size && entry.compressed_size <= *size - data_start;
-  if (fits) {
-    try {
-      raw.resize(entry.compressed_size);
-    } catch (const std::bad_alloc&) {
-      fits = false;
-    }
+  bool fits = true;
+  try {
+    raw.resize(entry.compressed_size);
+  } catch (const std::bad_alloc&) {
+    fits = false;
   }
   if (!fits || !read_exact(file, raw.data(), raw.size())) {
     error = "truncated entry " + entry.name;
@@ -346,6 +353,81 @@ std::optional<std::vector<unsigned char>> ZipReader::read(const ZipEntry& entry)
   return data;
 }
 
+bool ZipReader::stream(const ZipEntry& entry,
+                       const std::function<void(const unsigned char*, std::size_t)>& sink) {
+  if (entry.method != 0 && entry.method != 8) {
+    error = "unsupported compression in " + entry.name;
+    return false;
+  }
+  if (!seek_data(entry)) return false;
+  const std::string failed = "cannot inflate " + entry.name;
+  if (entry.method == 8 && entry.uncompressed_size > entry.compressed_size * kMaxInflateRatio + 1024) {
+    error = failed;
+    return false;
+  }
+
+  std::vector<unsigned char> in(kStreamChunk);
+  std::vector<unsigned char> out(entry.method == 8 ? kStreamChunk : 0);
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  auto hand_over = [&](const unsigned char* data, std::size_t size) {
+    crc = ::crc32(crc, data, static_cast<uInt>(size));
+    sink(data, size);
+  };
+  z_stream z{};
+  if (entry.method == 8 && inflateInit2(&z, -15) != Z_OK) {
+    error = "zlib error";
+    return false;
+  }
+  std::uint64_t left = entry.compressed_size;
+  std::uint64_t produced = 0;
+  int result = Z_OK;
+  bool ok = true;
+  while (ok && left > 0 && result != Z_STREAM_END) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, in.size()));
+    if (!read_exact(file, in.data(), piece)) {
+      error = "truncated entry " + entry.name;
+      ok = false;
+      break;
+    }
+    left -= piece;
+    if (entry.method == 0) {
+      hand_over(in.data(), piece);
+      produced += piece;
+      continue;
+    }
+    z.next_in = in.data();
+    z.avail_in = static_cast<uInt>(piece);
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      result = inflate(&z, Z_NO_FLUSH);
+      const std::size_t made = out.size() - z.avail_out;
+      produced += made;
+      // More than the stated size is never handed over: a bomb stops at its claim.
+      if ((result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) ||
+          produced > entry.uncompressed_size) {
+        error = failed;
+        ok = false;
+        break;
+      }
+      if (made > 0) hand_over(out.data(), made);
+      if (result == Z_BUF_ERROR && made == 0) break;  // wants more input
+    } while (result != Z_STREAM_END && (z.avail_in > 0 || z.avail_out == 0));
+  }
+  if (entry.method == 8) {
+    inflateEnd(&z);
+    if (ok && (result != Z_STREAM_END || produced != entry.uncompressed_size)) {
+      error = failed;
+      ok = false;
+    }
+  }
+  if (ok && static_cast<std::uint32_t>(crc) != entry.crc32) {
+    error = "checksum mismatch in " + entry.name;
+    ok = false;
+  }
+  return ok;
+}
+
 std::optional<std::vector<unsigned char>> ZipReader::read(const std::string& name) {
   const ZipEntry* entry = find(name);
   if (!entry) {
@@ -353,6 +435,16 @@ std::optional<std::vector<unsigned char>> ZipReader::read(const std::string& nam
     return std::nullopt;
   }
   return read(*entry);
+}
+
+std::optional<std::vector<unsigned char>> ZipReader::read(const std::string& name,
+                                                          std::uint64_t limit) {
+  const ZipEntry* entry = find(name);
+  if (entry && std::max(entry->compressed_size, entry->uncompressed_size) > limit) {
+    error = name + " is too large";
+    return std::nullopt;
+  }
+  return read(name);
 }
 
 ZipWriter::~ZipWriter() {

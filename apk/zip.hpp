@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,7 +42,22 @@ struct ZipReader {
   std::optional<std::vector<unsigned char>> read(const ZipEntry& entry);
   // find() then read(); "no <name> in the archive" when absent.
   std::optional<std::vector<unsigned char>> read(const std::string& name);
+  // read() of a member stated as at most `limit` bytes; past it "<name> is too large".
+  std::optional<std::vector<unsigned char>> read(const std::string& name, std::uint64_t limit);
+  // The entry's content in pieces of at most kStreamChunk bytes, handed to `sink` as they
+  // are inflated, so memory stays bounded whatever the entry's size; true once all of it
+  // was handed over and its CRC matched, else false with `error` set. The sink has seen
+  // unchecked bytes even then.
+  bool stream(const ZipEntry& entry,
+              const std::function<void(const unsigned char*, std::size_t)>& sink);
+
+ private:
+  // Seeks to the entry's data; its offset, or no value with `error` set.
+  std::optional<std::uint64_t> seek_data(const ZipEntry& entry);
 };
+
+// The largest piece that ZipReader::stream hands over at once.
+constexpr std::size_t kStreamChunk = std::size_t(256) << 10;
 
 // Writes a plain ZIP archive member by member (no ZIP64, no comments).
 struct ZipWriter {

@@ -1,5 +1,7 @@
 #include "builder/apk_match.hpp"
 
+#include <QDir>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,24 @@ namespace builder {
 
 namespace {
 
+// The characters that CMake and Ninja cannot carry through a build unchanged: ";" and "|"
+// split the list of APKs, a backslash is read as an escape, and a control character such as
+// a line break ends a line of build.ninja.
+const char16_t kRefused[] = u";|\\";
+
+// The sentence that refuses `path` before anything is opened, or empty when it can be built.
+// Where the backslash separates folders it is no character of a name.
+QString refused_path(const QString& path) {
+  const QString start = "Please rename the file or its folder: the path must not contain ";
+  for (const QChar c : QDir::fromNativeSeparators(path)) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+      return start + "line breaks or other control characters.";
+    if (QStringView(kRefused).contains(c))
+      return start + QString::fromUtf8("“") + c + QString::fromUtf8("”.");
+  }
+  return {};
+}
+
 // "1.4 (build 12)" is listed as "1.4".
 QString first_word(const QString& version) {
   const qsizetype space = version.indexOf(' ');
@@ -20,13 +40,13 @@ QString first_word(const QString& version) {
 }  // namespace
 
 std::optional<Game> identify_apk(const QString& path, const QList<Game>& games, QString& error) {
-  if (path.contains(';')) {
-    error = QString::fromUtf8(
-        "Please rename the file or its folder: the path must not contain “;”.");
+  const QString refusal = refused_path(path);
+  if (!refusal.isEmpty()) {
+    error = refusal;
     return std::nullopt;
   }
   apk::ZipReader reader;
-  if (!reader.open(to_path(path))) {
+  if (!reader.open(to_path(path)) || apk::resources_oversized(reader)) {
     error = "This file is not an APK, or it is damaged.";
     return std::nullopt;
   }

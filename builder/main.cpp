@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QTextStream>
 #include <cstdio>
@@ -114,6 +115,13 @@ int run_cli(QCoreApplication& app) {
 int run_gui(int argc, char** argv) {
   const bool breeze = !builder::style_requested(argc, argv);
   QApplication app(argc, argv);
+  // A data folder that does not decode would be another folder: refused before any is made.
+  const QString bad = builder::home_variable_error();
+  if (!bad.isEmpty()) {
+    std::fprintf(stderr, "%s\n", bad.toLocal8Bit().constData());
+    QMessageBox::critical(nullptr, "Skarnbolt Builder", bad);
+    return 2;
+  }
   builder::prepare_gui(app, breeze);
   builder::Window window;
   window.show();
@@ -129,7 +137,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--build") == 0) {
       // Before anything is touched: a path that does not decode would name another file.
-      const QString bad = builder::argument_encoding_error(argc, argv);
+      QString bad = builder::argument_encoding_error(argc, argv);
+      if (bad.isEmpty()) bad = builder::home_variable_error();
       if (!bad.isEmpty()) {
         std::fprintf(stderr, "%s\n", bad.toLocal8Bit().constData());
         return 2;

@@ -271,9 +271,19 @@ void shorten_cache() {
   if (platform::is_folder_link(link)) g_cache_dir = link;
 }
 
+QString home_variable_error() {
+  if (!platform::undecodable_variable("SKARNBOLT_BUILDER_HOME")) return {};
+  return "The variable SKARNBOLT_BUILDER_HOME is not valid text in this system's character "
+         "encoding, so it cannot name a folder.";
+}
+
 void use_portable_data() {
-  if (!g_data_root.isEmpty()) return;
-  const QString folder = clean(home_dir() + "/skarnbolt-builder-data");
+  if (!g_data_root.isEmpty() || !home_variable_error().isEmpty()) return;
+  // A program folder that Qt cannot decode comes back empty, which would put the data at the
+  // file-system root, or with replaced bytes, which names a folder nobody chose.
+  const QString home = home_dir();
+  if (home.isEmpty() || home.contains(QChar::ReplacementCharacter)) return;
+  const QString folder = clean(home + "/skarnbolt-builder-data");
   if (!QDir().mkpath(folder)) return;
   QFile probe(folder + "/.write-test");
   if (!probe.open(QIODevice::WriteOnly)) return;

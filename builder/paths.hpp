@@ -40,7 +40,12 @@ void finish_unpacked_app_removal();
 // Makes or reuses the short cache link in the portable layout.
 void shorten_cache();
 // Switches to portable data when its folder can be written, taking over older per-user data.
+// An empty or undecodable program folder, or an undecodable SKARNBOLT_BUILDER_HOME, never
+// gives portable data.
 void use_portable_data();
+// The sentence that refuses an SKARNBOLT_BUILDER_HOME which is not valid text, or empty;
+// the front ends show it before anything is written.
+QString home_variable_error();
 
 // Mirrors the port's sources into cache_dir() + "/source"; that folder, or empty with `error` set.
 QString sync_sources(QString& error);

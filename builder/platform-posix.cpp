@@ -437,6 +437,11 @@ std::optional<QByteArray> undecodable_argument(int argc, char** argv) {
   return std::nullopt;
 }
 
+bool undecodable_variable(const char* name) {
+  const QByteArray raw = qgetenv(name);
+  return QString::fromLocal8Bit(raw).toLocal8Bit() != raw;
+}
+
 // Termination signals: the handler only touches lock-free atomics, write and _exit, which are
 // safe in a signal handler. Ending the tools on a second signal walks /proc, which is not: a
 // thread of its own does that, woken through a pipe.

@@ -307,6 +307,8 @@ std::optional<QByteArray> undecodable_argument(int, char**) {
   return std::nullopt;
 }
 
+bool undecodable_variable(const char*) { return false; }
+
 // Termination: console events arrive on a thread of their own.
 
 namespace {

@@ -135,6 +135,10 @@ void tie_child_after_start(QProcess& process);
 // once decoded into the application's argument list, or no value. Windows hands programs their
 // arguments as text, so there it is always none.
 std::optional<QByteArray> undecodable_argument(int argc, char** argv);
+// True when the environment variable `name` is set to bytes that do not come back the same
+// once decoded, as qEnvironmentVariable decodes them. Windows keeps the environment as text,
+// so there it is always false.
+bool undecodable_variable(const char* name);
 
 // Termination signals (SIGTERM, SIGINT and SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break
 // and close).

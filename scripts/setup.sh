@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 zip unzip zipalign aapt android-framework-res
   openssl imagemagick rsync curl tar
+  # /usr/bin/time, which measures the builds' peak memory in bench/.
+  time
   # The system trust store for the program's HTTPS downloads; a fresh machine may lack it.
   ca-certificates
   # The Breeze Light and Breeze Dark colour schemes, compiled into the program.

@@ -185,6 +185,25 @@ TEST_F(Identify, ADamagedLibraryCountsAsAbsent) {
   }
 }
 
+// A library that inflates to half a gibibyte is hashed as it comes: the process never holds it.
+TEST_F(Identify, AHugeLibraryIsHashedWithoutBeingHeldInMemory) {
+  constexpr std::uint64_t kSize = std::uint64_t(1) << 29;
+  const ts::fs::path path = dir / "bomb.apk";
+  ASSERT_TRUE(ts::write_zero_bomb(path, "lib/armeabi-v7a/libalpha.so", kSize));
+  ASSERT_LT(ts::fs::file_size(path), kSize / 512);
+  std::string zeros_hash;
+  ASSERT_EQ(ts::run_python("import hashlib\nprint(hashlib.sha256(bytes(1 << 29)).hexdigest(), end='')\n",
+                           &zeros_hash),
+            0);
+  const std::vector<apk::GameSpec> specs = {{"other", "alpha", std::string(64, '0')},
+                                            {"alpha", "alpha", zeros_hash}};
+  apk::ZipReader reader;
+  ASSERT_TRUE(reader.open(path)) << reader.error;
+  const std::uint64_t before = ts::peak_memory();
+  EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(&specs[1], true, zeros_hash));
+  EXPECT_LT(ts::peak_memory() - before, std::uint64_t(64) << 20);
+}
+
 TEST_F(Identify, AnEmptyCatalogueMatchesNothing) {
   apk::ZipReader reader;
   open(reader, {{"lib/armeabi-v7a/libalpha.so", lib_a}});

@@ -140,6 +140,21 @@ Bytes zip64_trailer(std::uint64_t at, std::uint64_t count, std::uint64_t size,
   return r;
 }
 
+// The entry as ZipReader::stream hands it over, or no value when the stream fails.
+std::optional<Bytes> streamed(apk::ZipReader& reader, const std::string& name) {
+  const apk::ZipEntry* entry = reader.find(name);
+  if (!entry) return std::nullopt;
+  Bytes out;
+  std::size_t largest = 0;
+  const bool ok = reader.stream(*entry, [&](const unsigned char* data, std::size_t size) {
+    out.insert(out.end(), data, data + size);
+    largest = std::max(largest, size);
+  });
+  EXPECT_LE(largest, apk::kStreamChunk);
+  if (!ok) return std::nullopt;
+  return out;
+}
+
 class ZipReaderTest : public ::testing::Test {
  protected:
   ts::TempDir dir;
@@ -205,6 +220,7 @@ with zipfile.ZipFile(out, 'w') as z:
     std::optional<Bytes> data = reader.read(entry);
     ASSERT_TRUE(data) << reader.error;
     EXPECT_EQ(*data, expected[i].data) << entry.name;
+    EXPECT_EQ(streamed(reader, entry.name), expected[i].data) << reader.error;
   }
   EXPECT_LT(reader.entries[1].compressed_size, text.size() / 10);
   // Files added from disk carry their Unix mode; names written from Python alone do not.
@@ -607,7 +623,34 @@ with zipfile.ZipFile(out, 'w') as z:
       EXPECT_EQ(reader.error, c.error) << c.what;
     }
     EXPECT_EQ(reader.read("sound"), bytes_of("sound")) << c.what;
+    // The streamed read fails alike and with the same words.
+    apk::ZipReader streaming;
+    ASSERT_TRUE(streaming.open(zip));
+    std::optional<Bytes> pieces = streamed(streaming, c.name);
+    if (c.error.empty()) {
+      EXPECT_EQ(pieces, bytes_of("stored content")) << c.what << ": " << streaming.error;
+    } else {
+      EXPECT_FALSE(pieces) << c.what;
+      EXPECT_EQ(streaming.error, c.error) << c.what;
+    }
   }
+}
+
+// Pieces never pass the chunk size, however large the entry, stored or deflated.
+TEST_F(ZipReaderTest, StreamsLargeEntriesInBoundedPieces) {
+  const Bytes random = ts::random_bytes(3 * apk::kStreamChunk + 17, 9);
+  source("random.bin", random);
+  python(zip, dir / "src", R"(
+with zipfile.ZipFile(out, 'w') as z:
+    z.write(os.path.join(src, 'random.bin'), 'stored', zipfile.ZIP_STORED)
+    z.write(os.path.join(src, 'random.bin'), 'deflated', zipfile.ZIP_DEFLATED)
+    z.writestr('zeros', bytes(5 << 20), zipfile.ZIP_DEFLATED)
+)");
+  apk::ZipReader reader;
+  ASSERT_TRUE(reader.open(zip)) << reader.error;
+  EXPECT_EQ(streamed(reader, "stored"), random) << reader.error;
+  EXPECT_EQ(streamed(reader, "deflated"), random) << reader.error;
+  EXPECT_EQ(streamed(reader, "zeros"), Bytes(5 << 20)) << reader.error;
 }
 
 TEST_F(ZipReaderTest, RefusesDamagedDirectories) {

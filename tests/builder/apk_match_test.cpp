@@ -235,6 +235,60 @@ TEST(IdentifyApk, SemicolonAnywhereInThePathIsRefusedFirst) {
   EXPECT_EQ(outcome(dir / "full；width.apk", fixture_games()), kNotApk);
 }
 
+// What CMake and Ninja would split, unescape or break a line at is refused in the same way,
+// though the file is a supported APK.
+TEST(IdentifyApk, CharactersTheBuildToolsCannotCarryAreRefusedFirst) {
+  TempDir dir;
+  const std::string start = "Please rename the file or its folder: the path must not contain ";
+  const std::string controls = start + "line breaks or other control characters.";
+  struct Case {
+    std::string name;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"back\\slash/game.apk", start + "“\\”."},
+      {"pipe|game.apk", start + "“|”."},
+      {"line\nbreak.apk", controls},
+      {"carriage\rreturn.apk", controls},
+      {"tab\t.apk", controls},
+      {"delete\x7f.apk", controls},
+  };
+  for (const Case& c : cases) {
+    make_zip(dir / c.name, {{arm32("starwars2"), stand_in("starwars2")}});
+    EXPECT_EQ(outcome(dir / c.name, fixture_games()), c.expected) << c.name;
+  }
+  // The first refused character names the message.
+  EXPECT_EQ(outcome(dir / "a|b;c.apk", fixture_games()), start + "“|”.");
+  // Spaces, quotes and other punctuation are not refused.
+  make_zip(dir / "it's a \"game\" (1) & $x #2.apk", {{arm32("starwars2"), stand_in("starwars2")}});
+  EXPECT_EQ(outcome(dir / "it's a \"game\" (1) & $x #2.apk", fixture_games()), "matched starwars2");
+}
+
+// A manifest or resource table far larger than any real APK's would be read whole later on:
+// such an APK is refused as damaged.
+TEST(IdentifyApk, AnOversizedManifestOrResourceTableIsRefusedAsDamaged) {
+  TempDir dir;
+  for (const std::string member : {"AndroidManifest.xml", "resources.arsc"}) {
+    const fs::path apk = dir / (member + ".apk");
+    std::string output;
+    ASSERT_EQ(run_python("import zipfile\n"
+                         "with zipfile.ZipFile(bytes.fromhex('" + hex(apk.string()) +
+                             "').decode(), 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                             "    z.writestr('" + member + "', bytes(65 << 20))\n"
+                             "    z.writestr('" + arm32("starwars2") + "', bytes.fromhex('" +
+                             hex(stand_in("starwars2")) + "'))\n",
+                         &output),
+              0)
+        << output;
+    EXPECT_EQ(outcome(apk, fixture_games()), kNotApk) << member;
+  }
+  // A large table within the bound is still an APK.
+  const fs::path apk = dir / "large.apk";
+  make_zip(apk, {{"resources.arsc", std::string(4 << 20, 'r')},
+                 {arm32("starwars2"), stand_in("starwars2")}});
+  EXPECT_EQ(outcome(apk, fixture_games()), "matched starwars2");
+}
+
 TEST(ToPath, KeepsEveryCharacterAndSeparatorAsWritten) {
   const char16_t game[] = u"\U0001F3AE";  // a surrogate pair in UTF-16
   ASSERT_EQ(QString::fromUtf16(game).size(), 2);

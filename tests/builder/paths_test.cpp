@@ -192,6 +192,35 @@ TEST(Workspace, PortableFolderIsSoughtInTheHomeVariableTheAppImageOrBesideThePro
   }
 }
 
+// A program folder or home variable that does not decode as text names no folder that the
+// user chose: the per-user layout stays, and nothing is made at the file-system root.
+TEST(Workspace, UndecodableFoldersNeverGivePortableData) {
+  TempDir dir;
+  const bool root_had_one = fs::exists("/skarnbolt-builder-data");
+  struct Case {
+    const char* what;
+    fs::path program_folder;
+    Env env;
+  };
+  const Case cases[] = {
+      {"program folder", dir / "program\xe9", {}},
+      {"home variable", dir / "program", {{"SKARNBOLT_BUILDER_HOME", (dir / "chosen\xff").string()}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path program = place_program(c.program_folder);
+    Env env = c.env;
+    env.push_back({"LOCALAPPDATA", (dir / "local").string()});
+    const Folders f = drive(program, "portable", dir / "user", env);
+    EXPECT_EQ(f.at("data_root"), "");
+    EXPECT_EQ(f.at("cache_dir"), (dir / "local/skarnbolt/c").string());
+    EXPECT_FALSE(fs::exists(c.program_folder / "skarnbolt-builder-data"));
+  }
+  EXPECT_FALSE(fs::exists(dir / "chosen\xff"));
+  EXPECT_FALSE(fs::exists(dir / "chosen\xef\xbf\xbd"));
+  if (!root_had_one) EXPECT_FALSE(fs::exists("/skarnbolt-builder-data"));
+}
+
 TEST(Workspace, PortableLayoutWithoutALinkKeepsEverythingBelowTheDataRoot) {
   ShortDir dir;
   const fs::path program = place_program(dir.path() / "p");

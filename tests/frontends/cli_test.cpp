@@ -56,6 +56,8 @@ TEST_F(Cli, AnUnidentifiedApkEndsWithItsMessageOnStandardError) {
   apk("old.apk", "starwars2", "fixture library starwars2 v1.5\n");
   apk("rock.apk", "rock");
   apk("semi;colon.apk", "starwars2");
+  apk("back\\slash.apk", "starwars2");
+  apk("line\nbreak.apk", "starwars2");
   struct Case {
     QString apk;
     QByteArray message;
@@ -70,6 +72,12 @@ TEST_F(Cli, AnUnidentifiedApkEndsWithItsMessageOnStandardError) {
       {"semi;colon.apk",
        "Please rename the file or its folder: the path must not contain "
        "\xe2\x80\x9c;\xe2\x80\x9d.\n"},
+      {"back\\slash.apk",
+       "Please rename the file or its folder: the path must not contain "
+       "\xe2\x80\x9c\\\xe2\x80\x9d.\n"},
+      {"line\nbreak.apk",
+       "Please rename the file or its folder: the path must not contain line breaks or other "
+       "control characters.\n"},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.apk.toStdString());
@@ -94,6 +102,26 @@ TEST_F(Cli, AnArgumentThatIsNotValidTextIsRefused) {
             "so it cannot name a file.\n");
   EXPECT_EQ(outcome.out, "");
   EXPECT_FALSE(QFileInfo::exists(sandbox.portable_data()));
+}
+
+// A data folder variable that is not valid text would name another folder: refused before
+// any folder is made, beside it or per user.
+TEST_F(Cli, AHomeVariableThatIsNotValidTextIsRefused) {
+  apk("sw.apk", "starwars2");
+  Sandbox shell = sandbox;
+  shell.program = "/bin/sh";
+  const Outcome outcome = shell.run(
+      {"-c", "SKARNBOLT_BUILDER_HOME=\"$SKARNBOLT_BUILDER_HOME$(printf '\\377')\" exec \"$0\" --build sw.apk",
+       sandbox.program});
+  EXPECT_EQ(outcome.code, 2);
+  EXPECT_EQ(outcome.err,
+            "The variable SKARNBOLT_BUILDER_HOME is not valid text in this system's character "
+            "encoding, so it cannot name a folder.\n");
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(QDir(sandbox.root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList({"home", "work"}));
+  EXPECT_EQ(QDir(sandbox.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList());
 }
 
 TEST_F(Cli, TakesUpPortableData) {

@@ -60,6 +60,7 @@ TEST_F(Launcher, PrepareWithoutApkIsAUsageError) {
 TEST_F(Launcher, EveryApkIsIdentifiedBeforeAnythingIsBuilt) {
   apk("sw.apk", "starwars2");
   apk("old.apk", "pinball", "fixture library pinball 1.9\n");
+  apk("back\\slash.apk", "pinball");
   struct Case {
     QString apk;
     QByteArray line;
@@ -69,6 +70,9 @@ TEST_F(Launcher, EveryApkIsIdentifiedBeforeAnythingIsBuilt) {
       {"./old.apk",
        "error: ./old.apk: This is Pinball Nights, but another version. Supported is "
        "version 2.0.3.\n"},
+      {"back\\slash.apk",
+       "error: back\\slash.apk: Please rename the file or its folder: the path must not contain "
+       "\xe2\x80\x9c\\\xe2\x80\x9d.\n"},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.apk.toStdString());

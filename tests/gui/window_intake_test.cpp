@@ -210,8 +210,10 @@ TEST_F(WindowIntake, AFailedIdentificationLeavesNoGame) {
   make_apk(dir_ / "other-version.apk", "pinball", "another build");
   make_apk(dir_ / "unknown.apk", "somethingelse");
   make_apk(dir_ / "a;b" / "pinball.apk", "pinball");
-  for (const char* name :
-       {"notes.apk", "other-version.apk", "unknown.apk", "a;b/pinball.apk", "missing.apk"}) {
+  make_apk(dir_ / "a\\b" / "pinball.apk", "pinball");
+  make_apk(dir_ / "line\nbreak.apk", "pinball");
+  for (const char* name : {"notes.apk", "other-version.apk", "unknown.apk", "a;b/pinball.apk",
+                           "a\\b/pinball.apk", "line\nbreak.apk", "missing.apk"}) {
     SCOPED_TRACE(name);
     builder::Window window;
     window.open_apk(apk("pinball"));

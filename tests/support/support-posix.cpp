@@ -1,5 +1,6 @@
 // The POSIX side of the test helpers: a shell for peer commands, recorded on request for the
 // Windows run, and the files and process facts they need.
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,12 @@ int run_python(const std::string& script, std::string* output) {
                     return status;
                   },
                   output);
+}
+
+std::uint64_t peak_memory() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return std::uint64_t(usage.ru_maxrss) * 1024;
 }
 
 bool seek_file(std::FILE* file, std::int64_t offset) {

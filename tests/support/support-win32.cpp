@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 #include <winioctl.h>
+#include <psapi.h>
 
 #include "support/peers.hpp"
 #include "support/test_support.hpp"
@@ -37,6 +38,13 @@ int run(const std::string& command, std::string* output) { return replay(command
 
 int run_python(const std::string& script, std::string* output) {
   return replay("python3\n" + script, output);
+}
+
+std::uint64_t peak_memory() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize;
 }
 
 bool seek_file(std::FILE* file, std::int64_t offset) {

@@ -104,3 +104,42 @@ bool register_driver(const char* variable, std::function<void()> body) {
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+bool write_zero_bomb(const fs::path& path, const std::string& name, std::uint64_t size) {
+  const std::string script = "path, name, size = " + shell_quote(path.string()) + ", " +
+                             shell_quote(name) + ", " + std::to_string(size) + "\n" + R"(
+import struct, zlib
+M = 1 << 20
+zeros = bytes(M)
+c = zlib.compressobj(9, zlib.DEFLATED, -15)
+# After a full flush the compressor starts afresh, so one flushed block stands for every chunk.
+block = c.compress(zeros) + c.flush(zlib.Z_FULL_FLUSH)
+n, rest = divmod(size, M)
+tail = c.compress(bytes(rest)) + c.flush()
+crc = 0
+for _ in range(n):
+    crc = zlib.crc32(zeros, crc)
+crc = zlib.crc32(bytes(rest), crc)
+raw_size = len(block) * n + len(tail)
+key = name.encode()
+fields = struct.pack('<HHHHHIII', 20, 0, 8, 0, 0x21, crc, raw_size, size)
+with open(path, 'wb') as f:
+    f.write(b'PK\x03\x04' + fields + struct.pack('<HH', len(key), 0) + key)
+    for _ in range(n):
+        f.write(block)
+    f.write(tail)
+    start = f.tell()
+    f.write(b'PK\x01\x02' + struct.pack('<H', 20) + fields +
+            struct.pack('<HHHHHII', len(key), 0, 0, 0, 0, 0, 0) + key)
+    end = f.tell()
+    f.write(b'PK\x05\x06' + struct.pack('<HHHHIIH', 0, 0, 1, 1, end - start, start, 0))
+)";
+  std::string output;
+  const bool ok = run_python(script, &output) == 0;
+  EXPECT_TRUE(ok) << output;
+  return ok;
+}
+
+}  // namespace testing_support

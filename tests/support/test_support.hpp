@@ -56,6 +56,14 @@ std::vector<unsigned char> random_bytes(std::size_t count, std::uint32_t seed);
 // Recorded and replayed like run().
 int run_python(const std::string& script, std::string* output = nullptr);
 
+// The most memory this process has held resident so far, in bytes.
+std::uint64_t peak_memory();
+
+// Writes a ZIP archive of one deflated member `name` whose `size` bytes are all zero, made
+// from repeats of one flushed block so that gibibytes cost a moment and about a thousandth of
+// their size on disk (Python's zlib); true when it was written.
+bool write_zero_bomb(const fs::path& path, const std::string& name, std::uint64_t size);
+
 // True in the Windows build of the tests, which runs under Wine in CI.
 #ifdef _WIN32
 constexpr bool kWindows = true;
