@@ -20,6 +20,7 @@
 #include "kde/kcolorschememanager.hpp"
 #include "kde/kcolorutils.hpp"
 #include "kde/kconfig.hpp"
+#include "support/contrast.hpp"
 #include "support/test_support.hpp"
 
 void PrintTo(const QColor& colour, std::ostream* out) {
@@ -246,19 +247,6 @@ TEST_F(BreezeSchemes, PalettesAsKdeMakesThem) {
           << c.scheme << " role " << c.role << " group " << group;
     }
   }
-}
-
-// The colour in `area` of `image` that stands out most against `against`: a glyph's core.
-QColor strongest(const QImage& image, const QRect& area, const QColor& against) {
-  QColor best = against;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) {
-      const QColor pixel = image.pixelColor(x, y);
-      if (KColorUtils::contrastRatio(pixel, against) > KColorUtils::contrastRatio(best, against))
-        best = pixel;
-    }
-  }
-  return best;
 }
 
 TEST_F(BreezeSchemes, TheDropHighlightShowsAndKeepsItsTextsReadable) {

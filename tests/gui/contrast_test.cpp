@@ -18,6 +18,7 @@
 #include "kde/kcolorschememanager.hpp"
 #include "kde/kcolorutils.hpp"
 #include "kde/kconfig.hpp"
+#include "support/contrast.hpp"
 #include "support/gui.hpp"
 
 static void init_color_schemes() { Q_INIT_RESOURCE(breeze); }
@@ -31,19 +32,6 @@ const char* const k_schemes[] = {":/breeze/BreezeLight.colors", ":/breeze/Breeze
 QPalette scheme_palette(const char* scheme) {
   init_color_schemes();
   return KColorScheme::createApplicationPalette(KSharedConfig::openConfig(scheme));
-}
-
-// The colour in `area` of `image` that stands out most against `against`.
-QColor strongest(const QImage& image, const QRect& area, const QColor& against) {
-  QColor best = against;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) {
-      const QColor pixel = image.pixelColor(x, y);
-      if (KColorUtils::contrastRatio(pixel, against) > KColorUtils::contrastRatio(best, against))
-        best = pixel;
-    }
-  }
-  return best;
 }
 
 double contrast(const QColor& a, const QColor& b) { return KColorUtils::contrastRatio(a, b); }
