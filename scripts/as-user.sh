@@ -3,11 +3,13 @@
 # (a plain user, or root with no sudo around it, as in CI) the caller itself.
 as_user() {
   if [[ $(id -u) -eq 0 && -n ${SUDO_USER:-} && $SUDO_USER != root ]]; then
-    local uid home
-    uid=$(id -u "$SUDO_USER")
+    local home runtime
     home=$(getent passwd "$SUDO_USER" | cut -d: -f6)
-    runuser -u "$SUDO_USER" -- env HOME="$home" USER="$SUDO_USER" LOGNAME="$SUDO_USER" \
-      XDG_RUNTIME_DIR="/run/user/$uid" "$@"
+    runtime=/run/user/$(id -u "$SUDO_USER")
+    # root's runtime folder is no use to the user; without one of theirs Qt makes its own.
+    local settings=(-u XDG_RUNTIME_DIR HOME="$home" USER="$SUDO_USER" LOGNAME="$SUDO_USER")
+    [[ -d $runtime ]] && settings+=(XDG_RUNTIME_DIR="$runtime")
+    runuser -u "$SUDO_USER" -- env "${settings[@]}" "$@"
   else
     "$@"
   fi
