@@ -9,18 +9,39 @@ namespace builder {
 
 namespace {
 
-// The fill while a drag is over: Base tinted a fifth of the way towards Highlight, less where
-// the title would lose its contrast of 4.5:1. (Highlight made lighter, as before, turned
+// The highlight takes the Active group's Highlight: during a drag from another application
+// the window is inactive, and an inactive Highlight is too pale to tell from a plain box.
+QColor highlight(const QPalette& colours) {
+  return colours.color(QPalette::Active, QPalette::Highlight);
+}
+
+// The fill while a drag is over: Base tinted about a third of the way towards Highlight, less
+// where the title would lose its contrast of 4.5:1. (Highlight made lighter, as before, turned
 // white: invisible on a light Base, unreadable under a light text.)
 QColor hover_fill(const QPalette& colours) {
   const QColor base = colours.color(QPalette::Base);
   const QColor text = colours.color(QPalette::Text);
   QColor fill;
-  for (int percent = 20; percent > 0; percent -= 5) {
-    fill = KColorUtils::mix(base, colours.color(QPalette::Highlight), percent / 100.0);
+  for (int percent = 35; percent > 0; percent -= 5) {
+    fill = KColorUtils::mix(base, highlight(colours), percent / 100.0);
     if (KColorUtils::contrastRatio(fill, text) >= 4.6) break;
   }
   return fill;
+}
+
+// `colour` moved towards Text until it stands 3:1 against the window around the box and the
+// fill inside it: Breeze's Mid is barely seen on a light window and not at all on a dark one.
+QColor border(const QColor& colour, const QPalette& colours, const QColor& fill) {
+  const QColor text = colours.color(QPalette::Text);
+  const QColor window = colours.color(QPalette::Window);
+  QColor drawn = colour;
+  for (int step = 1; step <= 20; ++step) {
+    if (KColorUtils::contrastRatio(drawn, window) >= 3.1 &&
+        KColorUtils::contrastRatio(drawn, fill) >= 3.1)
+      break;
+    drawn = KColorUtils::mix(colour, text, step / 20.0);
+  }
+  return drawn;
 }
 
 // `colour` made as much more opaque as it takes to stand 3:1 against `fill` once drawn on it;
@@ -53,10 +74,10 @@ void DropArea::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QPalette& colours = palette();
-  QPen pen(colours.color(hover ? QPalette::Highlight : QPalette::Mid), 2, Qt::DashLine,
-           Qt::SquareCap, Qt::BevelJoin);
-  painter.setPen(pen);
   const QColor fill = hover ? hover_fill(colours) : colours.color(QPalette::Base);
+  const QColor line = hover ? highlight(colours) : colours.color(QPalette::Mid);
+  QPen pen(border(line, colours, fill), 2, Qt::DashLine, Qt::SquareCap, Qt::BevelJoin);
+  painter.setPen(pen);
   painter.setBrush(fill);
   painter.drawRoundedRect(QRectF(2, 2, width() - 4, height() - 4), 10, 10, Qt::AbsoluteSize);
 

@@ -39,12 +39,14 @@ QFont scaled_font(QFont font, double factor) {
   return font;
 }
 
-int screen_room(const QWidget* window) {
+QSize screen_space(const QWidget* window) {
   const QScreen* screen = window->screen();
-  if (!screen) return QWIDGETSIZE_MAX;
-  const int frame = window->frameGeometry().height() - window->geometry().height();
-  return qMax(0, screen->availableGeometry().height() - frame);
+  if (!screen) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  const QSize frame = window->frameGeometry().size() - window->geometry().size();
+  return (screen->availableGeometry().size() - frame).expandedTo(QSize(0, 0));
 }
+
+int screen_room(const QWidget* window) { return screen_space(window).height(); }
 
 QLabel* small_label(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -204,26 +206,19 @@ Window::Window() {
   log_view->hide();
   root->addWidget(log_view, 1);
 
-  auto* bottom = new QHBoxLayout;
-  auto* about = new QPushButton("About", this);
-  about->setFlat(true);
-  connect(about, &QPushButton::clicked, this, [this] { show_about(); });
-  bottom->addWidget(about);
+  about_button = new QPushButton("About", this);
+  about_button->setFlat(true);
+  connect(about_button, &QPushButton::clicked, this, [this] { show_about(); });
   clear_button = new QPushButton("Clear cache", this);
   clear_button->setFlat(true);
   connect(clear_button, &QPushButton::clicked, this, [this] { clear_cache(); });
-  bottom->addWidget(clear_button);
   details_button = new QPushButton("Show details", this);
   details_button->setFlat(true);
   details_button->hide();
-  bottom->addWidget(details_button);
-  bottom->addStretch();
   folder_button = new QPushButton("Show in folder", this);
   folder_button->hide();
-  bottom->addWidget(folder_button);
   play_button = new QPushButton("Play", this);
   play_button->hide();
-  bottom->addWidget(play_button);
 
   build_button = new QToolButton(this);
   build_button->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -245,8 +240,11 @@ Window::Window() {
           &QAction::triggered, this, [this] { start(false, false, true); });
   build_button->setMenu(menu);
   connect(build_button, &QToolButton::clicked, this, [this] { start(false, true, false); });
-  bottom->addWidget(build_button);
-  root->addLayout(bottom);
+  upper_row = new QHBoxLayout;
+  root->addLayout(upper_row);
+  bottom_row = new QHBoxLayout;
+  root->addLayout(bottom_row);
+  arrange_bottom(false);
 
   connect(advanced_button, &QToolButton::toggled, this, [this](bool on) {
     advanced_button->setArrowType(on ? Qt::DownArrow : Qt::RightArrow);

@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QList>
+#include <QSize>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include "builder/job.hpp"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -119,10 +121,20 @@ class Window : public QWidget {
   void cancel_build();
   void show_in_folder();
   void play();
+  // Puts About, Clear cache and Show details on a row of their own above the other buttons
+  // when `two_rows` is set, else all of them on one row.
+  void arrange_bottom(bool two_rows);
+  // The width of the window with every shown button of the bottom area on one row.
+  int one_row_width() const;
 
   // The running build's log lines, gathered on its thread; `log_timer` takes them every 50 ms.
   std::shared_ptr<LogInbox> log_inbox;
   QTimer* log_timer = nullptr;
+
+  QPushButton* about_button = nullptr;
+  QHBoxLayout* upper_row = nullptr;
+  QHBoxLayout* bottom_row = nullptr;
+  bool bottom_split = false;
 };
 
 // `font` at `factor` times its size: its point size, or its pixel size when it was given in
@@ -132,7 +144,9 @@ QFont scaled_font(QFont font, double factor);
 // A secondary text: 0.9 times the point size, word-wrapped, in the placeholder colour.
 QLabel* small_label(const QString& text, QWidget* parent);
 
-// The height that `window` may take on its screen: the available area less its frame.
+// The size that `window` may take on its screen: the available area less its frame.
+QSize screen_space(const QWidget* window);
+// The height of `screen_space`.
 int screen_room(const QWidget* window);
 
 // The time-left text for `eta` seconds; empty below 0.

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -246,17 +247,53 @@ void Window::play() {
                           last_result);
 }
 
+void Window::arrange_bottom(bool two_rows) {
+  if (bottom_row->count() && two_rows == bottom_split) return;
+  bottom_split = two_rows;
+  for (QHBoxLayout* row : {upper_row, bottom_row}) {
+    while (QLayoutItem* item = row->takeAt(0)) delete item;  // widgets stay, re-added below
+  }
+  QHBoxLayout* secondary = two_rows ? upper_row : bottom_row;
+  for (QWidget* button : std::initializer_list<QWidget*>{about_button, clear_button, details_button})
+    secondary->addWidget(button);
+  secondary->addStretch();
+  if (two_rows) bottom_row->addStretch();
+  for (QWidget* button : std::initializer_list<QWidget*>{folder_button, play_button, build_button})
+    bottom_row->addWidget(button);
+}
+
+int Window::one_row_width() const {
+  const QMargins margins = layout()->contentsMargins();
+  int width = margins.left() + margins.right();
+  int shown = 0;
+  for (const QWidget* button : std::initializer_list<const QWidget*>{
+           about_button, clear_button, details_button, folder_button, play_button, build_button}) {
+    if (button->isHidden()) continue;
+    width += qMax(button->sizeHint().width(), button->minimumWidth());
+    ++shown;
+  }
+  return width + qMax(0, shown - 1) * qMax(0, bottom_row->spacing());
+}
+
 void Window::fit() {
+  // Before the layout settles: on a narrow screen (or at a large scale) the finished state's
+  // buttons would otherwise widen the window past the screen's edge.
+  arrange_bottom(one_row_width() > screen_space(this).width());
   layout()->activate();
   adjustSize();
   pin_size();
 }
 
 void Window::pin_size() {
+  const QSize space = screen_space(this);
+  arrange_bottom(one_row_width() > space.width());
   QLayout* box = layout();
   box->activate();
   const int min_width = qMax(520, box->totalMinimumSize().width());
   setMinimumWidth(min_width);
+  // A row that split after the window grew leaves it wider than it needs and than the screen.
+  if (width() > space.width() && width() > min_width)
+    resize(qMax(min_width, space.width()), height());
   const int w = qMax(width(), min_width);
   const int h =
       box->hasHeightForWidth() ? box->totalHeightForWidth(w) : box->totalSizeHint().height();

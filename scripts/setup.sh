@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs (idempotent; needs root) and builds.
+# Installs the Debian packages the project needs that are missing (asking for root through sudo
+# only then), and builds as the user who called it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/as-user.sh
 
 packages=(
   cmake ninja-build g++ pkg-config zlib1g-dev
@@ -29,14 +31,25 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
+  as_root=()
   if [[ $(id -u) -ne 0 ]]; then
-    echo "Installing ${missing[*]} needs root: run this script with sudo." >&2
-    exit 1
+    if ! command -v sudo >/dev/null; then
+      echo "Installing ${missing[*]} needs root, and there is no sudo: install them as root." >&2
+      exit 1
+    fi
+    echo "Installing ${missing[*]} needs root: asking sudo." >&2
+    as_root=(sudo)
   fi
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  "${as_root[@]}" apt-get update
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build_dir" -j "$(nproc)"
+# Earlier versions of these scripts built as root under sudo; give such a build folder back.
+if [[ $(id -u) -eq 0 && -n ${SUDO_USER:-} && $SUDO_USER != root && -d $build_dir ]] &&
+  [[ -n $(find "$build_dir" -maxdepth 0 -user root) ]]; then
+  chown -R "$SUDO_USER:" "$build_dir"
+fi
+as_user cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+as_user cmake --build "$build_dir" -j "$(nproc)"
