@@ -12,8 +12,8 @@
 #include <QFileInfo>
 #include <QUrl>
 #include <atomic>
-#include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -34,6 +34,50 @@ using testing_support::read_file;
 
 // The stall limit of this test process, so that a silent server fails in seconds.
 constexpr int kStallMs = 1500;
+
+// Cancels from another thread, as the window does, once the server has sent the `bytes` it
+// sends before it falls silent.
+class CancelInTheSilence {
+ public:
+  CancelInTheSilence(std::atomic<bool>& cancel, qint64 bytes)
+      : bytes_(bytes), thread_([this, &cancel] {
+          silent_.wait(false);
+          late_ms_ = since_.elapsed();
+          cancel = true;
+        }) {}
+  ~CancelInTheSilence() { finish(); }
+
+  // For the transfer's progress callback.
+  void progress(qint64 done) {
+    if (done < bytes_ || silent_) return;
+    since_.start();
+    wake();
+  }
+
+  // Whether a machine too busy to run the cancelling thread let the stall limit come first:
+  // then the outcome says nothing about the cancel.
+  bool too_late() {
+    finish();
+    return late_ms_ >= kStallMs / 2;
+  }
+
+ private:
+  void wake() {
+    silent_ = true;
+    silent_.notify_all();
+  }
+  void finish() {
+    if (!thread_.joinable()) return;
+    if (!silent_) wake();
+    thread_.join();
+  }
+
+  qint64 bytes_;
+  QElapsedTimer since_;
+  std::atomic<bool> silent_{false};
+  qint64 late_ms_ = 0;
+  std::thread thread_;
+};
 
 // One Qt application, one cache below a temporary data root and one server per process.
 struct World : ::testing::Environment {
@@ -327,7 +371,8 @@ TEST_F(Downloads, FailuresLeaveNeitherTargetNorPartialFile) {
     }
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_FALSE(QFile::exists(target + ".part"));
-    EXPECT_LT(clock.elapsed(), kStallMs + 3000);
+    // Ended by this process's stall limit, not the minute of the default one.
+    EXPECT_LT(clock.elapsed(), 30000);
   }
   // The refused redirect never reached the plain server.
   for (const QString& line : peer().requests())
@@ -363,19 +408,14 @@ TEST_F(Downloads, CancelEndsTheTransferWhileDataFlowsAndWhileTheServerIsSilent) 
     builder::FetchContext context;
     context.cancel = &cancel;
     const QString target = scratch("cancel-stall") + "/cancel.bin";
-    std::thread gui([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      cancel = true;
-    });
-    QElapsedTimer clock;
-    clock.start();
+    CancelInTheSilence silence(cancel, 4096);
+    context.progress = [&](qint64 done, qint64) { silence.progress(done); };
     QString error;
     EXPECT_FALSE(builder::download_checked(peer().url("cancel.bin?stall=4096"), digest, 1, "Cancel",
                                            target, context, error));
-    gui.join();
-    EXPECT_EQ(error, "Cancelled");
-    EXPECT_LT(clock.elapsed(), kStallMs) << "ended by the stall limit, not by the cancel";
     EXPECT_FALSE(QFile::exists(target + ".part"));
+    if (silence.too_late() && error != "Cancelled") GTEST_SKIP() << "the machine is too busy";
+    EXPECT_EQ(error, "Cancelled") << "ended by the stall limit, not by the cancel";
   }
 }
 
@@ -552,19 +592,17 @@ TEST_F(Downloads, FetchFaultsLeaveNoArchiveAndNoStamp) {
     std::atomic<bool> cancel{false};
     builder::FetchContext context;
     context.cancel = &cancel;
-    context.progress = [&](qint64, qint64) {
-      if (c.cancel == kAfterFirstPiece)
-        cancel = true;
+    std::optional<CancelInTheSilence> silence;
+    if (c.cancel == kFromAnotherThread) silence.emplace(cancel, 4096);
+    context.progress = [&](qint64 done, qint64) {
+      if (c.cancel == kAfterFirstPiece) cancel = true;
+      if (silence) silence->progress(done);
     };
-    std::thread gui([&] {
-      if (c.cancel != kFromAnotherThread)
-        return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      cancel = true;
-    });
     QString error;
     const QString folder = builder::fetch(row, context, error);
-    gui.join();
+    if (silence && silence->too_late() && error != c.message) {
+      GTEST_SKIP() << "the machine is too busy";
+    }
     EXPECT_EQ(folder, QString());
     if (c.message.endsWith(": ")) {
       EXPECT_TRUE(error.startsWith(c.message)) << error.toStdString();

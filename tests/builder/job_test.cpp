@@ -9,6 +9,7 @@
 #include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -128,28 +129,36 @@ TEST(JobReport, PlainWeightsFirstThenTheObservedRateWithinItsBounds) {
   EXPECT_NEAR(spy.last()[0].toDouble(), 76.0 / 1056, 1e-9);
   EXPECT_EQ(spy.last()[2].toLongLong(), 980);
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(5300));
-  const double elapsed = job.timer.elapsed() / 1000.0;
+  // The observed pace counts once the build has run five seconds.
+  while (job.timer.elapsed() <= 5000) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   struct Case {
     std::initializer_list<double> weights;
     int phase;
     double fraction;
-    double rate;  // expected seconds per expected second, after clamping
+    double rate;  // seconds per expected second, or 0 for the observed pace within its bounds
   };
   const Case cases[] = {
-      {{40, 0, 0, 0, 0}, 0, 1.0 / 40, elapsed},  // 1 of 40 done: about five seconds each
-      {{40, 0, 0, 0, 0}, 0, 0.85 / 40, 6},       // slow: at most 6
-      {{100, 0, 0, 0, 0}, 0, 0.9, 0.25},         // fast: at least 0.25
-      {{1000, 0, 0, 0, 0}, 0, 0.01, 1},          // below 2 %: the plain weights
+      {{40, 0, 0, 0, 0}, 0, 1.0 / 40, 0},    // 1 of 40 done: the observed pace
+      {{20, 0, 0, 0, 0}, 0, 0.5 / 20, 6},    // slow, ten seconds or more each: at most 6
+      {{10000, 0, 0, 0, 0}, 0, 0.9, 0.25},   // fast: at least 0.25
+      {{1000, 0, 0, 0, 0}, 0, 0.01, 1},      // below 2 %: the plain weights
   };
   for (const Case& c : cases) {
     lay_phases(job, c.weights);
     job.set_phase(c.phase, c.fraction);
+    // However long the report takes on a busy machine, the elapsed time it saw lies between
+    // these two.
+    const double before = job.timer.elapsed() / 1000.0;
     job.report(QString());
+    const double after = job.timer.elapsed() / 1000.0;
     double weight = 0, done = 0;
     for (const Job::Phase& phase : job.phases) weight += phase.weight, done += phase.done;
-    const double expected = (weight - done) * c.rate;
-    EXPECT_NEAR(spy.last()[2].toLongLong(), expected, expected * 0.05 + 1) << c.fraction;
+    const double left = weight - done;
+    const double low = c.rate ? left * c.rate : left * std::clamp(before / done, 0.25, 6.0);
+    const double high = c.rate ? left * c.rate : left * std::clamp(after / done, 0.25, 6.0);
+    const qint64 reported = spy.last()[2].toLongLong();
+    EXPECT_GE(reported, qint64(low) - 1) << c.fraction;
+    EXPECT_LE(reported, qint64(high) + 1) << c.fraction;
     EXPECT_EQ(spy.last()[1].toString(), "Configuring");
   }
 }

@@ -5,15 +5,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QThread>
-#include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <vector>
 
 #include "support/program.hpp"
 #include "support/test_support.hpp"
@@ -22,6 +27,7 @@ namespace {
 
 using testing_support::file_bytes;
 using testing_support::Outcome;
+using testing_support::program_path;
 using testing_support::Sandbox;
 using testing_support::write_file;
 
@@ -241,52 +247,91 @@ TEST_F(Play, MigrationTakesRegularFilesAndFoldersOnly) {
             QStringList({"empty", "slot1.sav"}));
 }
 
-bool process_gone(qint64 pid) {
-  if (::kill(pid_t(pid), 0) != 0) return true;
-  // A zombie waiting for its new parent to reap it has ended too.
-  const QByteArray stat = file_bytes(QString("/proc/%1/stat").arg(pid));
-  const qsizetype paren = stat.lastIndexOf(')');
-  return paren >= 0 && stat.mid(paren + 2, 1) == "Z";
-}
-
 // The ways the launcher ties the game's processes to its own life, each forced from outside.
 struct Road {
-  const char* name;
+  const char* id;
   bool as_other_user;  // run by an unprivileged user, so the namespace needs a user namespace
   bool no_namespace;   // the process-group fallback
 };
 
 const Road kRoads[] = {
-    {"PID namespace", false, false},
-    {"user and PID namespace", true, false},
-    {"process group", false, true},
+    {"PidNamespace", false, false},
+    {"UserAndPidNamespace", true, false},
+    {"ProcessGroup", false, true},
 };
 
 // Nobody's ids: an unprivileged user that exists everywhere.
 const char* const kOtherUser[] = {"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+
+// Whether `command` succeeds as the other user.
+bool other_user_can(const QStringList& command) {
+  QProcess probe;
+  probe.start("setpriv", QStringList(std::begin(kOtherUser), std::end(kOtherUser)) + command);
+  return probe.waitForFinished(60000) && probe.exitStatus() == QProcess::NormalExit &&
+         probe.exitCode() == 0;
+}
 
 // Why `road` cannot be taken on this machine, or empty.
 QString missing_for(const Road& road) {
   if (road.no_namespace) return {};
   if (geteuid() != 0) return "needs root to choose the road";
   if (!road.as_other_user) return {};
-  QProcess probe;
-  probe.start("setpriv", QStringList(std::begin(kOtherUser), std::end(kOtherUser)) +
-                             QStringList{"unshare", "--user", "--pid", "--fork", "true"});
-  const bool ok = probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
-                  probe.exitCode() == 0;
-  return ok ? QString() : "other users cannot make user namespaces here";
+  if (!other_user_can({"unshare", "--user", "--pid", "--fork", "true"}))
+    return "other users cannot make user namespaces here";
+  return {};
 }
 
-class PlayRoads : public Play {
+// A pidfd of `pid` while it is a process of this test's game (its environment holds `mark`),
+// else -1. Taken before the check, the pidfd names the very process that had the mark, so a
+// later signal cannot reach another one that took its number.
+int hold_if_ours(qint64 pid, const QByteArray& mark) {
+  const int fd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+  if (fd < 0) return -1;
+  if (!file_bytes(QString("/proc/%1/environ").arg(pid)).split('\0').contains(mark)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the process held by `fd` has ended (a zombie has) within `timeout_ms`.
+bool ends_within(int fd, int timeout_ms) {
+  pollfd wait = {fd, POLLIN, 0};
+  return ::poll(&wait, 1, timeout_ms) == 1;
+}
+
+// Runs the launcher on one road. The game is marked by a variable of its own, and a user
+// other than root gets a folder and a copy of the program it can reach wherever the checkout
+// lies.
+class RoadTest : public Play {
  protected:
-  // Starts the launcher with `args` on `road`; the caller waits for it.
-  void start(QProcess& launcher, const Road& road, const QStringList& args) {
+  void take(const Road& road) {
+    road_ = road;
+    mark_ = "SKARNBOLT_TEST_GAME=" + QByteArray::number(getpid()) + "-" +
+            QByteArray::number(QRandomGenerator::global()->generate64());
+    if (const QString missing = missing_for(road); !missing.isEmpty())
+      GTEST_SKIP() << qPrintable(missing);
+    if (road.as_other_user) {
+      ASSERT_TRUE(own_.isValid());
+      sandbox = Sandbox(own_.path());
+      data = sandbox.root + "/data";
+      sandbox.program = own_.path() + "/" + QFileInfo(program_path()).fileName();
+      ASSERT_TRUE(QFile::copy(program_path(), sandbox.program));
+      QProcess::execute("chown", {"-R", "65534:65534", own_.path()});
+      if (!other_user_can({"test", "-x", sandbox.program}))
+        GTEST_SKIP() << "the other user cannot reach " << qPrintable(own_.path());
+    }
+    sandbox.env.insert(QString::fromUtf8(mark_.left(mark_.indexOf('='))),
+                       QString::fromUtf8(mark_.mid(mark_.indexOf('=') + 1)));
+  }
+
+  // Starts the launcher with `args`; the caller waits for it.
+  void start(QProcess& launcher, const QStringList& args) {
     sandbox.setup(launcher, args);
     QProcessEnvironment env = sandbox.env;
-    if (road.no_namespace) env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
+    if (road_.no_namespace) env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
     launcher.setProcessEnvironment(env);
-    if (road.as_other_user) {
+    if (road_.as_other_user) {
       QProcess::execute("chown", {"-R", "65534:65534", sandbox.root});
       launcher.setArguments(QStringList(std::begin(kOtherUser), std::end(kOtherUser)) +
                             QStringList{sandbox.program} + args);
@@ -297,18 +342,27 @@ class PlayRoads : public Play {
   }
 
   // Runs the launcher to its end with `input`; its exit code, or -1 when it crashed or hung.
-  int run(const Road& road, const QStringList& args, const QByteArray& input = {}) {
+  int run(const QStringList& args, const QByteArray& input = {}) {
     QProcess launcher;
-    start(launcher, road, args);
+    start(launcher, args);
     launcher.write(input);
     launcher.closeWriteChannel();
-    if (!launcher.waitForFinished(60000)) launcher.kill();
+    if (!launcher.waitForFinished(120000)) launcher.kill();
     launcher.waitForFinished(10000);
     return launcher.exitStatus() == QProcess::NormalExit ? launcher.exitCode() : -1;
   }
+
+  Road road_{};
+  QByteArray mark_;
+  QTemporaryDir own_{QDir::tempPath() + "/skarnbolt-road-XXXXXX"};
 };
 
-TEST_F(PlayRoads, EveryRoadKeepsTheGamesInputOutputExitCodeAndFolder) {
+class PlayRoads : public RoadTest, public testing::WithParamInterface<Road> {
+ protected:
+  void SetUp() override { take(GetParam()); }
+};
+
+TEST_P(PlayRoads, KeepTheGamesInputOutputExitCodeAndFolder) {
   const QByteArray game =
       "#!/bin/sh\n"
       "echo \"args: $*\"\n"
@@ -320,24 +374,21 @@ TEST_F(PlayRoads, EveryRoadKeepsTheGamesInputOutputExitCodeAndFolder) {
       "exit 7\n";
   place_game("pinball", game);
   place_game("rally", "#!/bin/sh\nkill -SEGV $$\n");
-  for (const Road& road : kRoads) {
-    SCOPED_TRACE(road.name);
-    if (const QString missing = missing_for(road); !missing.isEmpty()) {
-      std::printf("skipped %s: %s\n", road.name, qPrintable(missing));
-      continue;
-    }
-    const QStringList play = {"--data=" + data, "--play=pinball"};
-    EXPECT_EQ(run(road, play + QStringList{"-v"}, "hello game\n"), 7);
-    const QByteArray user = road.as_other_user ? "65534 65534"
-                                               : QByteArray::number(geteuid()) + " " +
-                                                     QByteArray::number(getegid());
-    EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() + "/saves/pinball -v\nfolder: " +
-                                      sandbox.cwd.toUtf8() + "\nuser: " + user +
-                                      "\nto stderr\nstdin: hello game\n");
-    // A crash is told apart from an exit, also when the game signals itself.
-    EXPECT_EQ(run(road, {"--data=" + data, "--play=rally"}), 1);
-  }
+  const QStringList play = {"--data=" + data, "--play=pinball"};
+  EXPECT_EQ(run(play + QStringList{"-v"}, "hello game\n"), 7);
+  const QByteArray user = road_.as_other_user ? "65534 65534"
+                                              : QByteArray::number(geteuid()) + " " +
+                                                    QByteArray::number(getegid());
+  EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() + "/saves/pinball -v\nfolder: " +
+                                    sandbox.cwd.toUtf8() + "\nuser: " + user +
+                                    "\nto stderr\nstdin: hello game\n");
+  // A crash is told apart from an exit, also when the game signals itself.
+  EXPECT_EQ(run({"--data=" + data, "--play=rally"}), 1);
 }
+
+std::string road_name(const testing::TestParamInfo<Road>& info) { return info.param.id; }
+
+INSTANTIATE_TEST_SUITE_P(Launcher, PlayRoads, testing::ValuesIn(kRoads), road_name);
 
 // The game starts a child and a grandchild and waits; each notes its process id as this
 // system numbers it (a PID namespace would show the game another one).
@@ -354,52 +405,68 @@ std::string pid_namespace(qint64 pid) {
   return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/ns/pid", error);
 }
 
-TEST_F(PlayRoads, NoProcessOfTheGameOutlivesTheLauncher) {
+// One road and the signal that ends the launcher.
+class GameEnds : public RoadTest, public testing::WithParamInterface<std::tuple<Road, int>> {
+ protected:
+  void SetUp() override { take(std::get<0>(GetParam())); }
+  ~GameEnds() override {
+    for (const int fd : held_) {
+      if (!ends_within(fd, 0)) ::syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
+      ::close(fd);
+    }
+  }
+  std::vector<int> held_;
+};
+
+TEST_P(GameEnds, NoProcessOfTheGameOutlivesTheLauncher) {
+  const int signal = std::get<1>(GetParam());
   place_game("pinball", kFamily);
   const QString pid_file = data + "/pids";
   sandbox.env.insert("GAME_PIDS", pid_file);
-  for (const Road& road : kRoads) {
-    for (const int signal : {SIGKILL, SIGTERM}) {
-      SCOPED_TRACE(std::string(road.name) + ", signal " + std::to_string(signal));
-      if (const QString missing = missing_for(road); !missing.isEmpty()) {
-        std::printf("skipped %s: %s\n", road.name, qPrintable(missing));
-        continue;
-      }
-      QFile::remove(pid_file);
-      QProcess launcher;
-      start(launcher, road, {"--data=" + data, "--play=pinball"});
-      QList<qint64> family;
-      for (int i = 0; i < 300 && family.size() < 3; ++i) {
-        QThread::msleep(50);
-        family.clear();
-        for (const QByteArray& line : file_bytes(pid_file).split('\n'))
-          if (!line.isEmpty()) family << line.toLongLong();
-      }
-      ASSERT_EQ(family.size(), 3) << "the game did not start its family";
-      const qint64 game = family[0];
-      if (road.no_namespace) {
-        EXPECT_EQ(pid_namespace(game), pid_namespace(getpid()));
-        EXPECT_EQ(getpgid(pid_t(game)), game);
-      } else {
-        EXPECT_NE(pid_namespace(game), pid_namespace(getpid()));
-      }
-
-      ::kill(pid_t(launcher.processId()), signal);
-      EXPECT_TRUE(launcher.waitForFinished(10000));
-      // Without a namespace nothing is left to end the game's children after SIGKILL: the
-      // game itself still ends, as the kernel ends it with its parent.
-      const QList<qint64> ending =
-          road.no_namespace && signal == SIGKILL ? QList<qint64>{game} : family;
-      bool gone = false;
-      for (int i = 0; i < 200 && !gone; ++i) {
-        gone = std::all_of(ending.begin(), ending.end(), process_gone);
-        if (!gone) QThread::msleep(50);
-      }
-      EXPECT_TRUE(gone);
-      for (const qint64 pid : family)
-        if (!process_gone(pid)) ::kill(pid_t(pid), SIGKILL);
+  QProcess launcher;
+  start(launcher, {"--data=" + data, "--play=pinball"});
+  // Each process is held once it shows the mark: the grandchild notes its id just before it
+  // becomes "sleep", and while that exec runs its environment cannot be read.
+  QList<qint64> family;
+  for (QDeadlineTimer deadline(120000); held_.size() < 3 && !deadline.hasExpired();) {
+    QThread::msleep(50);
+    family.clear();
+    for (const QByteArray& line : file_bytes(pid_file).split('\n'))
+      if (!line.isEmpty()) family << line.toLongLong();
+    while (held_.size() < std::size_t(family.size())) {
+      const int fd = hold_if_ours(family[qsizetype(held_.size())], mark_);
+      if (fd < 0) break;
+      held_.push_back(fd);
     }
   }
+  ASSERT_EQ(family.size(), 3) << "the game did not start its family";
+  ASSERT_EQ(held_.size(), 3u) << "process " << family[qsizetype(held_.size())]
+                              << " does not carry the game's mark";
+  const qint64 game = family[0];
+  if (road_.no_namespace) {
+    EXPECT_EQ(pid_namespace(game), pid_namespace(getpid()));
+    EXPECT_EQ(getpgid(pid_t(game)), game);
+  } else {
+    EXPECT_NE(pid_namespace(game), pid_namespace(getpid()));
+  }
+
+  ::kill(pid_t(launcher.processId()), signal);
+  EXPECT_TRUE(launcher.waitForFinished(60000));
+  // Without a namespace nothing is left to end the game's children after SIGKILL: the game
+  // itself still ends, as the kernel ends it with its parent.
+  const std::size_t ending = road_.no_namespace && signal == SIGKILL ? 1 : held_.size();
+  for (std::size_t i = 0; i < ending; ++i)
+    EXPECT_TRUE(ends_within(held_[i], 60000)) << "process " << family[qsizetype(i)] << " lives";
 }
+
+std::string ending_name(const testing::TestParamInfo<std::tuple<Road, int>>& info) {
+  return std::string(std::get<0>(info.param).id) +
+         (std::get<1>(info.param) == SIGKILL ? "Killed" : "Terminated");
+}
+
+INSTANTIATE_TEST_SUITE_P(Launcher, GameEnds,
+                         testing::Combine(testing::ValuesIn(kRoads),
+                                          testing::Values(SIGKILL, SIGTERM)),
+                         ending_name);
 
 }  // namespace

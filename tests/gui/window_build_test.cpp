@@ -41,12 +41,11 @@ class Hold {
 
 class WindowBuild : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    gui_app();
-    seed_tool_cache(builder::cache_dir().toStdString(), true, true);
-  }
-
   void SetUp() override {
+    // Seeded once, inside a test: a failure in a suite's shared set-up would leave its tests
+    // reported as skipped, and a skip passes.
+    static const bool seeded = seed_tool_cache(builder::cache_dir().toStdString(), true, true);
+    ASSERT_TRUE(seeded) << "the tool cache could not be seeded";
     apk_ = dir_ / "pinball.apk";
     make_game_apk(apk_, "pinball");
     window_.show();

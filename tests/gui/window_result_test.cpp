@@ -312,12 +312,12 @@ TEST_F(WindowResult, TimeLeftTextsKeepOneLineAndTheWindowItsHeight) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   attach();
   window_.status_label->setText("Building");
-  QTest::qWait(50);
+  settle();
   const int height = window_.height();
   const int line = window_.eta_label->fontMetrics().lineSpacing();
   for (qint64 eta : {30, 5399, 7199, 99 * 3600 + 3599, -1, 45}) {
     window_.eta_label->setText(builder::eta_text(eta));
-    QTest::qWait(50);
+    settle();
     EXPECT_LT(window_.eta_label->height(), 2 * line) << eta;
     EXPECT_EQ(window_.height(), height) << eta;
   }

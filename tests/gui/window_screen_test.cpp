@@ -43,9 +43,6 @@ class SmallScreen : public testing::Test {
     make_apk(dir_ / "starwars2.apk", "starwars2");
   }
 
-  // Lets the window settle after a change: layout requests and the deferred resize.
-  static void settle() { QTest::qWait(50); }
-
   QApplication& app_ = small_screen_app();
   TempDir dir_;
 };

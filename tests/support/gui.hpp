@@ -146,4 +146,14 @@ inline void make_apk(const fs::path& path, const std::string& library,
       << output;
 }
 
+// Runs the work a change left queued: posted events such as layout requests, and the
+// zero-time timers they start (a deferred resize), which may queue more in turn. Rounds, not a
+// time: each one finishes what the one before queued.
+inline void settle() {
+  for (int round = 0; round < 8; ++round) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+}
+
 }  // namespace testing_support

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace testing_support::peers {
@@ -140,6 +141,13 @@ std::string describe(const Snapshot& files) {
   return text;
 }
 
+// Without its record the test would go on without the peer's files and fail later for
+// another reason, or fault; an exception ends it here, and GoogleTest reports it as failed.
+[[noreturn]] void stop_test(const std::string& message) {
+  ADD_FAILURE() << message;
+  throw std::runtime_error("no usable peer record");
+}
+
 }  // namespace
 
 void track(const fs::path& dir) {
@@ -186,16 +194,15 @@ int record(const fs::path& root, const std::string& command,
 }
 
 int replay(const fs::path& root, const std::string& command, std::string* output) {
+  if (root.empty()) stop_test("SKARNBOLT_PEER_REPLAY names no folder of recorded peer runs");
   const fs::path call = next_call(root);
-  if (!fs::exists(call / "status")) {
-    ADD_FAILURE() << "no recorded peer run " << utf8(call) << " for:\n" << command;
-    return -1;
-  }
+  if (!fs::exists(call / "status"))
+    stop_test("no recorded peer run " + utf8(call) + " for:\n" + command);
   const std::string expected = read_file(call / "command");
   const std::string actual = normalise(command);
   if (expected != actual) {
-    ADD_FAILURE() << "the peer command differs from the recorded run's:\n"
-                  << actual << "\nrecorded:\n" << expected;
+    stop_test("the peer command differs from the recorded run's:\n" + actual +
+              "\nrecorded:\n" + expected);
   }
   Snapshot given;
   std::istringstream inputs(read_file(call / "inputs"));
@@ -206,8 +213,8 @@ int replay(const fs::path& root, const std::string& command, std::string* output
   }
   const Snapshot now = snapshot();
   if (now != given) {
-    ADD_FAILURE() << "the peer would see other files than in the recorded run:\n"
-                  << describe(now) << "recorded:\n" << describe(given);
+    stop_test("the peer would see other files than in the recorded run:\n" + describe(now) +
+              "recorded:\n" + describe(given));
   }
 
   std::istringstream removed(read_file(call / "removed"));

@@ -20,8 +20,9 @@ int record(const std::filesystem::path& root, const std::string& command,
            const std::function<int(std::string*)>& execute, std::string* output);
 
 // Puts the recorded result of `command` in place: its files in the test's temporary folders,
-// its output and its exit status. A test failure when there is no record, or when the command
-// or the files it was given differ from the recorded run's, since its verdict would not hold.
+// its output and its exit status. When there is no record, or the command or the files it was
+// given differ from the recorded run's, or `root` is empty, the test fails and ends at once (an exception), since
+// its verdict would not hold.
 int replay(const std::filesystem::path& root, const std::string& command, std::string* output);
 
 }  // namespace testing_support::peers

@@ -82,6 +82,41 @@ bool write_at(const fs::path& path, std::int64_t offset, const std::vector<unsig
   return std::fclose(file) == 0 && ok;
 }
 
+namespace {
+
+struct Counted {
+  std::FILE* file;
+  std::uint64_t* bytes;
+};
+
+ssize_t counted_read(void* cookie, char* buffer, size_t size) {
+  auto* counted = static_cast<Counted*>(cookie);
+  const size_t n = std::fread(buffer, 1, size, counted->file);
+  *counted->bytes += n;
+  return n == 0 && std::ferror(counted->file) ? -1 : ssize_t(n);
+}
+
+int counted_seek(void* cookie, off64_t* offset, int whence) {
+  auto* counted = static_cast<Counted*>(cookie);
+  if (fseeko(counted->file, off_t(*offset), whence) != 0) return -1;
+  *offset = ftello(counted->file);
+  return 0;
+}
+
+int counted_close(void* cookie) {
+  auto* counted = static_cast<Counted*>(cookie);
+  const int status = std::fclose(counted->file);
+  delete counted;
+  return status;
+}
+
+}  // namespace
+
+std::FILE* counting_reads(std::FILE* file, std::uint64_t* bytes) {
+  return fopencookie(new Counted{file, bytes}, "rb",
+                     {counted_read, nullptr, counted_seek, counted_close});
+}
+
 fs::path place_self(const fs::path& program) {
   if (fs::exists(program)) return program;
   fs::create_directories(program.parent_path());

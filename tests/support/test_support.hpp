@@ -79,6 +79,11 @@ bool seek_file(std::FILE* file, std::int64_t offset);
 // 4 GiB costs no disk. False when that fails.
 bool write_at(const fs::path& path, std::int64_t offset, const std::vector<unsigned char>& data);
 
+// `file` behind a stream that adds every byte read through it to *bytes, so that a test can
+// count what a reader took from its file; the stream owns `file`. Null where the system has no
+// such streams (Windows).
+std::FILE* counting_reads(std::FILE* file, std::uint64_t* bytes);
+
 // Links (or else copies) this test executable to `program`, making its folder, so that it can
 // be run again from another folder; an existing `program` is kept. Returns `program`.
 fs::path place_self(const fs::path& program);
