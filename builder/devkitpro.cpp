@@ -92,22 +92,6 @@ bool plain_name(const QString& name) {
   return !text.empty() && clean == text && text.find('/') == std::string::npos;
 }
 
-// A folder of its own, not a link or a junction to one elsewhere.
-bool real_folder(const QString& path) {
-  const QFileInfo info(path);
-  return info.isDir() && !info.isSymLink() && !info.isJunction();
-}
-
-// Removes a folder, or the link standing where it should be, never what a link points to.
-void remove_folder(const QString& path) {
-  const QFileInfo info(path);
-  if (!info.isSymLink() && !info.isJunction()) {
-    QDir(path).removeRecursively();
-  } else if (!QFile::remove(path)) {
-    QDir().rmdir(path);
-  }
-}
-
 bool read_repository(const QString& cmake, const QString& database, const QString& base,
                      const FetchContext& context, QHash<QString, Package>& packages,
                      QString& error) {

@@ -268,8 +268,10 @@ QString fetch(const Download& download, const FetchContext& context, QString& er
 
   const QString folder = dest_dir(download);
   const QString unpacked = folder + ".tmp";
-  QDir(unpacked).removeRecursively();
-  QDir(folder).removeRecursively();
+  // A link left in a tool's place is removed itself: emptying what it points to could empty
+  // the cache.
+  remove_folder(unpacked);
+  remove_folder(folder);
   QDir().mkpath(unpacked);
   const bool ok = archive.endsWith(".zip") ? unpack_zip(archive, unpacked, download, error)
                                            : unpack_tar(archive, unpacked, download, error);
@@ -282,11 +284,12 @@ QString fetch(const Download& download, const FetchContext& context, QString& er
   QString source = unpacked;
   if (entries.size() == 1 && QFileInfo(unpacked + "/" + entries.first()).isDir())
     source = unpacked + "/" + entries.first();
-  if (!QDir().rename(source, folder)) {
+  // Only a real folder becomes the tool, never a link the archive made.
+  if (!real_folder(source) || !QDir().rename(source, folder)) {
     error = "Cannot move " + download.name + " into " + folder;
     return {};
   }
-  QDir(unpacked).removeRecursively();
+  remove_folder(unpacked);
   QFile::remove(archive);
 
   QFile stamp(folder + "/" + kStamp);

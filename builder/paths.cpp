@@ -179,6 +179,20 @@ QString sdl3_kit_dir() {
   return QString();
 }
 
+bool real_folder(const QString& path) {
+  const QFileInfo info(path);
+  return info.isDir() && !info.isSymLink() && !info.isJunction();
+}
+
+void remove_folder(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.isSymLink() && !info.isJunction()) {
+    QDir(path).removeRecursively();
+  } else if (!QFile::remove(path)) {
+    QDir().rmdir(path);
+  }
+}
+
 qint64 tree_size(const QString& folder) {
   qint64 total = 0;
   QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,

@@ -25,6 +25,11 @@ QString source_dir();
 QString home_dir();
 // A folder holding an SDL3 CMake package beside the program, or empty.
 QString sdl3_kit_dir();
+// True when `path` is a folder of its own, not a link or a junction to one elsewhere.
+bool real_folder(const QString& path);
+// Removes the folder `path` with everything in it, or the link standing there, never what a
+// link points to.
+void remove_folder(const QString& path);
 // Total bytes of the files below `folder`; 0 when it is missing.
 qint64 tree_size(const QString& folder);
 // A byte count for the user: "1.5 GiB" from 0.1 GiB upward, else "102 MiB".

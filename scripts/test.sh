@@ -11,11 +11,15 @@ if ! scripts/setup.sh; then
   exit 1
 fi
 
+# Through sudo the checks run as the user who called it, like the build, so that the
+# checkout's folders stay theirs.
+source scripts/as-user.sh
+
 failed=()
 step() {
   local name=$1
   shift
-  "$@" || failed+=("$name")
+  as_user "$@" || failed+=("$name")
 }
 
 step "Windows check" scripts/windows-check.sh

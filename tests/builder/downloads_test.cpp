@@ -544,6 +544,48 @@ TEST_F(Downloads, FetchReplacesAToolFolderWithoutAMatchingStamp) {
   }
 }
 
+// A link in a tool's place, or an archive whose one top entry is a link, never makes the tool
+// folder lead elsewhere, and nothing is removed through such a link.
+TEST_F(Downloads, FetchNeverRemovesOrMovesAToolFolderThroughALink) {
+  const QString outside = scratch("outside");
+  write_file(outside + "/keep.txt", "not the tool's");
+  {
+    SCOPED_TRACE("a link standing where the tool folder goes");
+    const QByteArray tool = noise(3000, 9);
+    const QString digest = serve_packed("linked.zip", {{"linked/new.txt", tool}}, "zip -qr %1 .");
+    const builder::Download row{"Linked", peer().url("linked.zip"), digest, 3000, "linked"};
+    const QString folder = tools() + "/linked";
+    QDir().mkpath(tools());
+    ASSERT_TRUE(QFile::link(outside, folder));
+    QString error;
+    ASSERT_EQ(builder::fetch(row, {}, error), folder) << error.toStdString();
+    EXPECT_FALSE(QFileInfo(folder).isSymLink());
+    EXPECT_EQ(read_file(folder + "/new.txt"), tool);
+    EXPECT_EQ(read_file(outside + "/keep.txt"), "not the tool's");
+    EXPECT_FALSE(QFile::exists(outside + "/.skarnbolt-sha256"));
+  }
+  {
+    SCOPED_TRACE("an archive whose only entry is a link to a folder");
+    const QString staging = scratch("pack-uplink");
+    QDir().mkpath(staging);
+    ASSERT_TRUE(QFile::link("..", staging + "/top"));
+    const QString archive = peer().root() + "/uplink.tar.gz";
+    std::string output;
+    ASSERT_EQ(testing_support::run("cd " + sh(staging) + " && tar czf " + sh(archive) + " top",
+                                   &output),
+              0)
+        << output;
+    const QString digest = sha256(read_file(archive));
+    const builder::Download row{"Uplink", peer().url("uplink.tar.gz"), digest, 100, "uplink"};
+    QString error;
+    EXPECT_EQ(builder::fetch(row, {}, error), QString());
+    EXPECT_TRUE(error.startsWith("Cannot move Uplink into ")) << error.toStdString();
+    EXPECT_FALSE(QFileInfo(tools() + "/uplink").isSymLink());
+    EXPECT_EQ(builder::cached(row), QString());
+    EXPECT_TRUE(QFileInfo(tools()).isDir());
+  }
+}
+
 TEST_F(Downloads, FetchReportsAnArchiveThatCannotBeUnpacked) {
   const QString digest = serve("not a zip.zip", "this is no archive");
   const builder::Download row{"Broken", peer().url("not%20a%20zip.zip"), digest, 10, "broken"};

@@ -218,7 +218,9 @@ TEST(Workspace, UndecodableFoldersNeverGivePortableData) {
   }
   EXPECT_FALSE(fs::exists(dir / "chosen\xff"));
   EXPECT_FALSE(fs::exists(dir / "chosen\xef\xbf\xbd"));
-  if (!root_had_one) EXPECT_FALSE(fs::exists("/skarnbolt-builder-data"));
+  if (!root_had_one) {
+    EXPECT_FALSE(fs::exists("/skarnbolt-builder-data"));
+  }
 }
 
 TEST(Workspace, PortableLayoutWithoutALinkKeepsEverythingBelowTheDataRoot) {

@@ -254,6 +254,9 @@ struct Road {
   bool no_namespace;   // the process-group fallback
 };
 
+// Test names and reports show the road's name rather than its bytes.
+void PrintTo(const Road& road, std::ostream* out) { *out << road.id; }
+
 const Road kRoads[] = {
     {"PidNamespace", false, false},
     {"UserAndPidNamespace", true, false},
