@@ -17,14 +17,6 @@ namespace builder {
 
 namespace {
 
-enum class Target { Windows, Android, Switch };
-
-Target target_of(const Request& request) {
-  if (request.android) return Target::Android;
-  if (request.switch_) return Target::Switch;
-  return Target::Windows;
-}
-
 QString header_name(Target target) {
   switch (target) {
     case Target::Android: return "Android";
@@ -108,7 +100,7 @@ void Job::run() {
                         {"Build", 900, 0},
                         {"Finish", android ? 15.0 : 5.0, 0}};
   if (nx && !QFileInfo::exists(cache_dir() + "/tools/devkitpro")) table[0].weight += 24;
-  for (Tool tool : build_tools(android)) {
+  for (Tool tool : build_tools(target)) {
     const Download* row = download_for(tool);
     if (row && cached(*row).isEmpty()) table[0].weight += row->size / 5000000.0;
   }
@@ -192,8 +184,7 @@ Job::Estimate Job::estimate_build(const QString& build_dir) const {
     if (!QFileInfo::exists(objects + QString("funcs_%1.cpp.o").arg(i, 3, 10, QChar('0'))))
       ++estimate.missing;
   }
-  const bool windows = !request.android && !request.switch_;
-  if (windows)
+  if (target_of(request) == Target::Windows)
     estimate.recompile_seconds = estimate.recompile ? 135 : 15;
   else
     estimate.recompile_seconds = estimate.recompile ? 175 : 55;
