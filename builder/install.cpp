@@ -152,12 +152,12 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
   const QString built = build_dir + "/bin/skarnbolt-" + game.id;
   // The message stays short; why a copy failed goes to the log.
   const CopyNotes notes = [this](const QString& line) { log(line); };
-  report(request.android   ? "Finishing the Android package"
-         : request.install ? "Installing"
-                           : "Saving");
+  const Target built_for = target_of(request);
+  report(built_for == Target::Android ? "Finishing the Android package"
+         : request.install            ? "Installing"
+                                      : "Saving");
 
-  // Android before the Switch, as the build itself chooses when both are asked for.
-  if (request.android) {
+  if (built_for == Target::Android) {
     const QString apk = built + ".apk";
     if (request.install) {
       const QString adb = sdk + "/platform-tools/adb" + platform::kExe;
@@ -204,7 +204,7 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
     return true;
   }
 
-  if (request.switch_) {
+  if (built_for == Target::Switch) {
     const QString& target = request.output;
     QFile::remove(target);
     if (!copy_file(built + ".nro", target, notes)) {

@@ -13,6 +13,12 @@
 
 namespace builder {
 
+Target target_of(const Request& request) {
+  if (request.android) return Target::Android;
+  if (request.switch_) return Target::Switch;
+  return Target::Windows;
+}
+
 int job_count() { return job_count(std::thread::hardware_concurrency(), platform::free_memory()); }
 
 int job_count(unsigned threads, std::optional<quint64> free_bytes) {

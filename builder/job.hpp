@@ -17,8 +17,7 @@
 
 namespace builder {
 
-// What a front end hands to a Job. With neither `android` nor `switch_` the target is this
-// computer.
+// What a front end hands to a Job; target_of tells what it builds for.
 struct Request {
   QString apk;             // absolute path of the user's APK
   Game game;               // the identified catalogue entry
@@ -32,6 +31,12 @@ struct Request {
   QString assets;          // the extra data of starwars2, else empty
 };
 
+// What a build is for: this computer (a Windows game), an Android device or the Switch.
+enum class Target { Windows, Android, Switch };
+// The target of `request`: Android when `android` is set, even beside `switch_`; the Switch
+// when only `switch_` is; else this computer.
+Target target_of(const Request& request);
+
 // The parallel compile job count: the processor count capped by the free memory.
 int job_count();
 // The same for `threads` processors and `free_bytes` of available memory (no value when the
@@ -39,7 +44,7 @@ int job_count();
 int job_count(unsigned threads, std::optional<quint64> free_bytes);
 
 // The pinned tools a build needs, in the order they are fetched.
-QList<Tool> build_tools(bool android);
+QList<Tool> build_tools(Target target);
 
 // One of Ninja's status lines, "[<done>/<steps>] <description>".
 struct NinjaStatus {

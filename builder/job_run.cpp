@@ -17,14 +17,6 @@ namespace builder {
 
 namespace {
 
-enum class Target { Windows, Android, Switch };
-
-Target target_of(const Request& request) {
-  if (request.android) return Target::Android;
-  if (request.switch_) return Target::Switch;
-  return Target::Windows;
-}
-
 QString header_name(Target target) {
   switch (target) {
     case Target::Android: return "Android";
@@ -61,8 +53,101 @@ double step_cost(const QString& description) {
   return 1.5;
 }
 
-}  // namespace
+// Expected seconds of the Build phase: the compile steps share the jobs, the recompile does not.
+double build_weight(const Job::Estimate& estimate, int jobs) {
+  return std::max(5.0, (estimate.missing_seconds + estimate.other_steps * 1.5) / jobs +
+                           estimate.recompile_seconds);
+}
 
+// The phases of a build for `target`, weighed by what the cache already holds.
+QList<Job::Phase> phase_table(Target target) {
+  const bool built_before = QFileInfo::exists(cache_dir() + "/build");
+  const bool android = target == Target::Android;
+  QList<Job::Phase> table = {{"Tools", 1, 0},
+                             {"Build tools", target != Target::Windows ? 60.0 : 0.0, 0},
+                             {"Configure", built_before ? 25.0 : 150.0, 0},
+                             {"Build", 900, 0},
+                             {"Finish", android ? 15.0 : 5.0, 0}};
+  if (target == Target::Switch && !QFileInfo::exists(cache_dir() + "/tools/devkitpro"))
+    table[0].weight += 24;
+  for (Tool tool : build_tools(target)) {
+    const Download* row = download_for(tool);
+    if (row && cached(*row).isEmpty()) table[0].weight += row->size / 5000000.0;
+  }
+  return table;
+}
+
+// The options of the game's configure step: the APK, the mods and the target's toolchain.
+QStringList cmake_options(const Job& job, Target target) {
+  const Request& request = job.request;
+  QString mods = "none";
+  if (request.default_mods)
+    mods = "default";
+  else if (!request.mods.isEmpty())
+    mods = request.mods.join(';');
+  QStringList options = {
+      "-DGAME_APKS=" + request.apk, "-DSKARNBOLT_DEFAULT_MODS=" + mods,
+      "-DGAME_EXTRA_starwars2=" + (request.game.id == "starwars2" ? request.assets : "")};
+  if (target == Target::Android) {
+    options << "-DCMAKE_TOOLCHAIN_FILE=" + job.ndk + "/build/cmake/android.toolchain.cmake"
+            << "-DANDROID_ABI=arm64-v8a" << "-DANDROID_PLATFORM=android-24"
+            << "-DSKARNBOLT_HOST_TOOLS=" + job.host_tools_dir
+            << "-DSKARNBOLT_ANDROID_SDK=" + job.sdk << "-DSKARNBOLT_JDK=" + job.jdk
+            << "-DSKARNBOLT_ANDROID_KEYSTORE=" + data_dir() + "/android.keystore";
+  } else if (target == Target::Switch) {
+    options << "-DCMAKE_TOOLCHAIN_FILE=" + job.source + "/cmake/toolchains/switch.cmake"
+            << "-DDEVKITPRO=" + platform::short_path(job.devkitpro)
+            << "-DSKARNBOLT_HOST_TOOLS=" + job.host_tools_dir;
+  } else {
+    options << "-DCMAKE_TOOLCHAIN_FILE=" + job.source + "/cmake/toolchains/llvm-mingw.cmake"
+            << "-DLLVM_MINGW=" + job.llvm_mingw;
+  }
+  return options;
+}
+
+// What is left in `build_dir`, with the Build phase weighed by it until Ninja counts the steps.
+Job::Estimate weigh_build(Job& job, const QString& build_dir) {
+  const Job::Estimate estimate = job.estimate_build(build_dir);
+  job.phases[3].weight = build_weight(estimate, job.jobs);
+  return estimate;
+}
+
+// The steps after the log is open, from the sources to the finished game; false with `error`
+// at the first that fails.
+bool run_steps(Job& job, QString& message, QString& result_path, QString& error) {
+  const Target target = target_of(job.request);
+  job.source = sync_sources(error);
+  if (job.source.isEmpty()) return false;
+  if (!job.prepare_tools(error)) return false;
+  if (target != Target::Windows) {
+    job.set_phase(1, 0);
+    job.report("Preparing the build tools");
+    if (!job.build_host_tools(error)) return false;
+  }
+  job.set_phase(2, 0);
+  job.report("Preparing the build");
+  const QStringList options = cmake_options(job, target);
+  const QString build_dir = cache_dir() + "/build/" + folder_name(target);
+  job.build_dir = build_dir;
+  job.reset_if_moved(build_dir);
+  const Job::Estimate estimate = weigh_build(job, build_dir);
+  job.log(QString("To do: %1recompiled files to compile: %2")
+              .arg(estimate.recompile ? "recompile, " : "", QString::number(estimate.missing)));
+  if (QFileInfo::exists(build_dir + "/build.ninja")) job.phases[2].weight = 15;
+  job.report(QString());
+
+  if (!job.configure(build_dir, options, error)) return false;
+  job.set_phase(3, 0);
+  if (!job.build(build_dir, {cmake_target(target, job.request.game.id)}, error)) return false;
+  job.set_phase(4, 0);
+  if (!job.finish(message, result_path, error)) return false;
+  job.set_phase(4, 1);
+  job.report("Done");
+  job.log(message);
+  return true;
+}
+
+}  // namespace
 
 void Job::run() {
   timer.start();
@@ -98,84 +183,13 @@ void Job::run() {
           .arg(QDateTime::currentDateTime().toString(Qt::ISODate), request.game.title,
                request.game.version, header_name(target), QString::number(jobs)));
   if (!lock_note.isEmpty()) log(lock_note);
-
-  const bool built_before = QFileInfo::exists(cache_dir() + "/build");
-  const bool nx = target == Target::Switch;
-  const bool android = target == Target::Android;
-  QList<Phase> table = {{"Tools", 1, 0},
-                        {"Build tools", android || nx ? 60.0 : 0.0, 0},
-                        {"Configure", built_before ? 25.0 : 150.0, 0},
-                        {"Build", 900, 0},
-                        {"Finish", android ? 15.0 : 5.0, 0}};
-  if (nx && !QFileInfo::exists(cache_dir() + "/tools/devkitpro")) table[0].weight += 24;
-  for (Tool tool : build_tools(android)) {
-    const Download* row = download_for(tool);
-    if (row && cached(*row).isEmpty()) table[0].weight += row->size / 5000000.0;
-  }
-  phases = table;
-
+  phases = phase_table(target);
   set_phase(0, 0);
   report("Preparing");
 
   QString message;
   QString result_path;
-  bool ok = false;
-  [&] {
-    source = sync_sources(error);
-    if (source.isEmpty()) return;
-    if (!prepare_tools(error)) return;
-    if (android || nx) {
-      set_phase(1, 0);
-      report("Preparing the build tools");
-      if (!build_host_tools(error)) return;
-    }
-    set_phase(2, 0);
-    report("Preparing the build");
-    const QString& id = request.game.id;
-    QString mods = "none";
-    if (request.default_mods)
-      mods = "default";
-    else if (!request.mods.isEmpty())
-      mods = request.mods.join(';');
-    QStringList options = {"-DGAME_APKS=" + request.apk, "-DSKARNBOLT_DEFAULT_MODS=" + mods,
-                           "-DGAME_EXTRA_starwars2=" + (id == "starwars2" ? request.assets : "")};
-    if (android) {
-      options << "-DCMAKE_TOOLCHAIN_FILE=" + ndk + "/build/cmake/android.toolchain.cmake"
-              << "-DANDROID_ABI=arm64-v8a" << "-DANDROID_PLATFORM=android-24"
-              << "-DSKARNBOLT_HOST_TOOLS=" + host_tools_dir << "-DSKARNBOLT_ANDROID_SDK=" + sdk
-              << "-DSKARNBOLT_JDK=" + jdk
-              << "-DSKARNBOLT_ANDROID_KEYSTORE=" + data_dir() + "/android.keystore";
-    } else if (nx) {
-      options << "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/switch.cmake"
-              << "-DDEVKITPRO=" + platform::short_path(devkitpro)
-              << "-DSKARNBOLT_HOST_TOOLS=" + host_tools_dir;
-    } else {
-      options << "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/llvm-mingw.cmake"
-              << "-DLLVM_MINGW=" + llvm_mingw;
-    }
-    const QStringList targets = {cmake_target(target, id)};
-
-    build_dir = cache_dir() + "/build/" + folder_name(target);
-    reset_if_moved(build_dir);
-    const Estimate estimate = estimate_build(build_dir);
-    log(QString("To do: %1recompiled files to compile: %2")
-            .arg(estimate.recompile ? "recompile, " : "", QString::number(estimate.missing)));
-    phases[3].weight =
-        std::max(5.0, (estimate.other_steps * 1.5 + estimate.missing_seconds) / jobs +
-                          estimate.recompile_seconds);
-    if (QFileInfo::exists(build_dir + "/build.ninja")) phases[2].weight = 15;
-    report(QString());
-
-    if (!configure(build_dir, options, error)) return;
-    set_phase(3, 0);
-    if (!build(build_dir, targets, error)) return;
-    set_phase(4, 0);
-    if (!finish(message, result_path, error)) return;
-    set_phase(4, 1);
-    report("Done");
-    log(message);
-    ok = true;
-  }();
+  const bool ok = run_steps(*this, message, result_path, error);
   if (!ok) log("error: " + error);
   log_file.close();
   lock.release();
@@ -192,8 +206,7 @@ Job::Estimate Job::estimate_build(const QString& build_dir) const {
     if (!QFileInfo::exists(objects + QString("funcs_%1.cpp.o").arg(i, 3, 10, QChar('0'))))
       ++estimate.missing;
   }
-  const bool windows = !request.android && !request.switch_;
-  if (windows)
+  if (target_of(request) == Target::Windows)
     estimate.recompile_seconds = estimate.recompile ? 135 : 15;
   else
     estimate.recompile_seconds = estimate.recompile ? 175 : 55;
@@ -205,13 +218,10 @@ Job::Estimate Job::estimate_build(const QString& build_dir) const {
 bool Job::build(const QString& build_dir, const QStringList& targets, QString& error) {
   const QStringList arguments =
       QStringList{"--build", build_dir, "--target"} + targets + QStringList{"-j", QString::number(jobs)};
-  const Estimate estimate = estimate_build(build_dir);
-  double missing_seconds = estimate.missing_seconds;
+  Estimate estimate = weigh_build(*this, build_dir);
   double total = 0;  // the cost of all steps, known from Ninja's first status line
   double done = 0;
   bool seen = false;
-  phases[3].weight = std::max(
-      5.0, (missing_seconds + estimate.other_steps * 1.5) / jobs + estimate.recompile_seconds);
   const QString building = "Building " + request.game.title;
   report(building);
 
@@ -221,11 +231,10 @@ bool Job::build(const QString& build_dir, const QStringList& targets, QString& e
     if (!seen) {
       // Ninja's own step count replaces the guess made from build.ninja's presence.
       seen = true;
-      const int other = std::max(
+      estimate.other_steps = std::max(
           0, status->steps - estimate.missing - (estimate.recompile ? 1 : 0) - 1);
-      missing_seconds += other * 1.5;
-      total = missing_seconds + estimate.recompile_seconds;
-      phases[3].weight = std::max(5.0, missing_seconds / jobs + estimate.recompile_seconds);
+      total = estimate.missing_seconds + estimate.other_steps * 1.5 + estimate.recompile_seconds;
+      phases[3].weight = build_weight(estimate, jobs);
     }
     done += status->cost;
     set_phase(3, total > 0 ? done / total : 0);

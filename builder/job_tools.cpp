@@ -12,18 +12,19 @@
 
 namespace builder {
 
-QList<Tool> build_tools(bool android) {
+QList<Tool> build_tools(Target target) {
   QList<Tool> tools = {Tool::CMake, Tool::Ninja, Tool::LlvmMingw};
-  if (android)
+  if (target == Target::Android)
     tools << Tool::Ndk << Tool::BuildTools << Tool::Platform << Tool::PlatformTools << Tool::Jdk;
   return tools;
 }
 
 bool Job::prepare_tools(QString& error) {
-  const bool android = request.android;
-  const bool nx = !android && request.switch_;
+  const Target target = target_of(request);
+  const bool android = target == Target::Android;
+  const bool nx = target == Target::Switch;
   QList<const Download*> missing;
-  for (Tool tool : build_tools(android)) {
+  for (Tool tool : build_tools(target)) {
     const Download* row = download_for(tool);
     if (row && cached(*row).isEmpty()) missing << row;
   }

@@ -50,7 +50,7 @@ int run_cli(QCoreApplication& app) {
   }
   request.game = *game;
   if (game->id != "starwars2") request.assets.clear();
-  if (request.switch_) {
+  if (builder::target_of(request) == builder::Target::Switch) {
     request.install = false;
     if (request.output.isEmpty())
       request.output = QDir::currentPath() + "/skarnbolt-" + game->id + ".nro";

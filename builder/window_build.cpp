@@ -84,13 +84,14 @@ void Window::start(bool android, bool install, bool switch_) {
     if (box->isChecked() != box->property("default").toBool()) request.default_mods = false;
   }
 
+  const Target target = target_of(request);
   if (!install) {
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    if (switch_) {
+    if (target == Target::Switch) {
       request.output = QFileDialog::getSaveFileName(
           this, "Save the Nintendo Switch homebrew",
           downloads + "/skarnbolt-" + request.game.id + ".nro", "Switch homebrew (*.nro)");
-    } else if (!android) {
+    } else if (target == Target::Windows) {
       request.output = QFileDialog::getExistingDirectory(
           this, "Choose where to save the game",
           QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
@@ -103,7 +104,7 @@ void Window::start(bool android, bool install, bool switch_) {
     if (request.output.isEmpty()) return;
   }
 
-  play_possible = install && !android;
+  play_possible = install && target == Target::Windows;
   job = new Job(std::move(request), this);
   connect(job, &Job::progress, this, &Window::on_progress);
   // A fresh inbox per build: no late line of an earlier build can reach this one's view.

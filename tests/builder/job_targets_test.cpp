@@ -115,7 +115,7 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
   EXPECT_EQ(saved.result_path, to_file.output);
   EXPECT_EQ(adb_calls(seeded_adb(ws.cache())).size(), 1u);
 
-  // Both flags, as the command line sets them: Android is built and finished.
+  // Both flags, which only a Request made by hand carries: Android is built and finished.
   builder::Request both = rally_on_android(ws);
   both.switch_ = true;
   both.install = false;

@@ -1,5 +1,5 @@
-// The build job's arithmetic and its child processes: job counts, the phase table, the time
-// estimate, the Ninja status parser, the build estimate and run_process.
+// The build job's arithmetic and its child processes: the target, job counts, the phase
+// table, the time estimate, the Ninja status parser, the build estimate and run_process.
 #include "builder/job.hpp"
 
 #include <gtest/gtest.h>
@@ -58,6 +58,22 @@ void lay_phases(Job& job, std::initializer_list<double> weights) {
   job.phases.clear();
   int i = 0;
   for (double weight : weights) job.phases.append({names[i++], weight, 0});
+}
+
+TEST(JobTarget, AndroidFirstThenTheSwitchElseThisComputer) {
+  const struct {
+    bool android, nx;
+    builder::Target expected;
+  } cases[] = {
+      {false, false, builder::Target::Windows},
+      {true, false, builder::Target::Android},
+      {false, true, builder::Target::Switch},
+      {true, true, builder::Target::Android},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(builder::target_of(request_for("rally", c.android, c.nx)), c.expected)
+        << "android " << c.android << ", switch " << c.nx;
+  }
 }
 
 TEST(JobCount, ProcessorsCappedByFreeMemory) {
