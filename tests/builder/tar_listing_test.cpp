@@ -63,6 +63,10 @@ TEST(TarListing, MembersAndLinksThatStayInsideOrLeadOut) {
        "mkdir d && ln -s d l && echo x > f && tar cf a.tar l && "
        "tar rf a.tar --transform 's,^f$,L./f,' f",
        false},
+      {"a climb through a link that itself stays inside",
+       "mkdir a x && ln -s ../x a/l && echo y > f && tar cf a.tar a x && "
+       "tar rf a.tar -P --transform 's,^f$,a/l/../../f,' f",
+       false},
       {"a link named with an arrow leading out",
        "ln -s /etc 'x -> y' && tar cf a.tar 'x -> y'", false},
       {"a hard link to a symbolic link",

@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
 #include "builder/paths.hpp"
@@ -219,11 +223,14 @@ TEST_F(WindowBuild, BuildAndInstallRunsToDone) {
   QTRY_VERIFY(window_.clear_button->property("bytes").toLongLong() > 0);
 }
 
+// Makes the test port's configure step print 30,000 lines ("-- Flood line 1" and on).
+struct Flood {
+  Flood() { qputenv("SKARNBOLT_TEST_PORT_FAULT", "configure-flood"); }
+  ~Flood() { qunsetenv("SKARNBOLT_TEST_PORT_FAULT"); }
+};
+
 TEST_F(WindowBuild, AFloodOfLogLinesKeepsTheLastInTheViewAndAllInTheFile) {
-  struct Flood {
-    Flood() { qputenv("SKARNBOLT_TEST_PORT_FAULT", "configure-flood"); }
-    ~Flood() { qunsetenv("SKARNBOLT_TEST_PORT_FAULT"); }
-  } flood;
+  Flood flood;
   window_.build_button->click();
   ASSERT_FALSE(window_.job.isNull());
   const QString log = window_.job->log_path();
@@ -235,6 +242,34 @@ TEST_F(WindowBuild, AFloodOfLogLinesKeepsTheLastInTheViewAndAllInTheFile) {
   QTRY_COMPARE(window_.log_view->document()->lastBlock().text(), file.last());
   EXPECT_EQ(window_.log_view->blockCount(), 5000);
   EXPECT_EQ(window_.log_view->toPlainText().split('\n'), file.mid(file.size() - 5000));
+}
+
+// However many lines wait, the window takes at most 1,000 per turn, so that one turn of its
+// event loop stays short. The event loop is kept from running until the whole flood waits.
+TEST_F(WindowBuild, WaitingLogLinesReachTheViewAThousandPerTurnAtMost) {
+  Flood flood;
+  window_.build_button->click();
+  ASSERT_FALSE(window_.job.isNull());
+  QFile log(window_.job->log_path());
+  const QByteArray last = "-- Flood line 30000\n";
+  QDeadlineTimer deadline(300000);
+  bool flooded = false;
+  while (!flooded && !deadline.hasExpired()) {
+    if (log.isOpen() || log.open(QIODevice::ReadOnly)) {
+      log.seek(0);
+      flooded = log.readAll().contains(last);
+    }
+    if (!flooded) QThread::msleep(50);  // polls the file, without the window's event loop
+  }
+  ASSERT_TRUE(flooded) << "the flood never reached the log file";
+  QList<int> counts{window_.log_view->blockCount()};
+  QObject::connect(window_.log_view->document(), &QTextDocument::blockCountChanged,
+                   [&counts](int count) { counts.append(count); });
+  wait_for_end();
+  ASSERT_EQ(window_.status_label->text(), "Done") << window_.message_label->text().toStdString();
+  QTRY_COMPARE(window_.log_view->blockCount(), 5000);
+  for (qsizetype i = 1; i < counts.size(); ++i)
+    EXPECT_LE(counts[i] - counts[i - 1], 1000) << "turn " << i;
 }
 
 TEST_F(WindowBuild, CancelEndsARunningBuild) {
