@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "builder/log_batch.hpp"
 #include "builder/paths.hpp"
 
 namespace builder {
@@ -60,7 +61,7 @@ Window::Window() {
   games = load_games(source_dir());
   setWindowTitle("Skarnbolt Builder");
   setAcceptDrops(true);
-  setMinimumWidth(520);
+  setMinimumWidth(kWindowMinWidth);
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(22, 20, 22, 18);
@@ -197,12 +198,12 @@ Window::Window() {
 
   log_view = new QPlainTextEdit(this);
   log_view->setReadOnly(true);
-  log_view->setMaximumBlockCount(5000);
+  log_view->setMaximumBlockCount(kLogBlocks);
   log_timer = new QTimer(this);
-  log_timer->setInterval(50);
+  log_timer->setInterval(kLogInterval);
   connect(log_timer, &QTimer::timeout, this, [this] { take_log_lines(); });
   log_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  log_view->setMinimumHeight(160);
+  log_view->setMinimumHeight(kLogHeight);
   log_view->hide();
   root->addWidget(log_view, 1);
 

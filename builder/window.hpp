@@ -27,7 +27,12 @@ class QVBoxLayout;
 
 namespace builder {
 
-struct LogInbox;
+class LogBatch;
+
+// The window's least width.
+const int kWindowMinWidth = 520;
+// The log view's least height where the screen has room.
+const int kLogHeight = 160;
 
 // The dashed box of the drop page; a click, Return or Space runs `on_click`.
 class DropArea : public QWidget {
@@ -127,8 +132,8 @@ class Window : public QWidget {
   // The width of the window with every shown button of the bottom area on one row.
   int one_row_width() const;
 
-  // The running build's log lines, gathered on its thread; `log_timer` takes them every 50 ms.
-  std::shared_ptr<LogInbox> log_inbox;
+  // The running build's log lines, gathered on its thread; `log_timer` takes them.
+  std::shared_ptr<LogBatch> log_batch;
   QTimer* log_timer = nullptr;
 
   QPushButton* about_button = nullptr;

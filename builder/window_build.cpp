@@ -18,27 +18,16 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
-#include <mutex>
 
+#include "builder/log_batch.hpp"
 #include "builder/platform.hpp"
 #include "builder/window.hpp"
 
 namespace builder {
 
-// Log lines on their way from the build thread to the log view. A burst of lines (a configure
-// step may print tens of thousands) then costs the GUI one edit per 50 ms instead of one per
-// line; older lines than the view keeps are dropped here, the log file has them all.
-struct LogInbox {
-  std::mutex mutex;
-  QStringList lines;
-};
-
 namespace {
 
-const int kLogBlocks = 5000;  // the log view's block count
-const int kLogHeight = 160;   // the log view's minimum height where the screen has room
-// Lines appended per turn at most: trimming a full view costs about 10 ms per 1,000 lines.
-const int kLogChunk = 1000;
+const char kCancelling[] = "Cancelling…";
 
 // A question box that Return cannot answer: Qt makes a button the default when a box is shown
 // without one, so the defaults are taken away again once it is on screen.
@@ -107,15 +96,10 @@ void Window::start(bool android, bool install, bool switch_) {
   play_possible = install && target == Target::Windows;
   job = new Job(std::move(request), this);
   connect(job, &Job::progress, this, &Window::on_progress);
-  // A fresh inbox per build: no late line of an earlier build can reach this one's view.
-  log_inbox = std::make_shared<LogInbox>();
+  // A fresh batch per build: no late line of an earlier build can reach this one's view.
+  log_batch = std::make_shared<LogBatch>();
   connect(
-      job, &Job::log_line, job,
-      [inbox = log_inbox](const QString& line) {
-        const std::lock_guard<std::mutex> lock(inbox->mutex);
-        if (inbox->lines.size() >= 2 * kLogBlocks) inbox->lines.remove(0, kLogBlocks);
-        inbox->lines.append(line);
-      },
+      job, &Job::log_line, job, [batch = log_batch](const QString& line) { batch->push(line); },
       Qt::DirectConnection);
   connect(job, &Job::finished, this, &Window::on_finished);
 
@@ -138,16 +122,7 @@ void Window::on_progress(double fraction, const QString& status, qint64 eta) {
 }
 
 void Window::take_log_lines() {
-  QStringList lines;
-  if (log_inbox) {
-    const std::lock_guard<std::mutex> lock(log_inbox->mutex);
-    QStringList& waiting = log_inbox->lines;
-    // Lines older than the view keeps would only be trimmed again.
-    if (waiting.size() > kLogBlocks) waiting.remove(0, waiting.size() - kLogBlocks);
-    const qsizetype count = qMin<qsizetype>(waiting.size(), kLogChunk);
-    lines = waiting.mid(0, count);
-    waiting.remove(0, count);
-  }
+  const QStringList lines = log_batch ? log_batch->take() : QStringList();
   if (lines.isEmpty()) {
     if (!job) log_timer->stop();
     return;
@@ -209,7 +184,7 @@ void Window::set_building(bool building) {
 void Window::cancel_build() {
   if (job) job->cancel.exchange(true);
   cancel_button->setEnabled(false);
-  status_label->setText(QString::fromUtf8("Cancelling…"));
+  status_label->setText(QString::fromUtf8(kCancelling));
 }
 
 void Window::closeEvent(QCloseEvent* event) {
@@ -232,7 +207,7 @@ void Window::closeEvent(QCloseEvent* event) {
   if (!yes) return;
   close_requested = true;
   job->cancel.exchange(true);
-  status_label->setText(QString::fromUtf8("Cancelling…"));
+  status_label->setText(QString::fromUtf8(kCancelling));
 }
 
 void Window::show_in_folder() {
@@ -290,7 +265,7 @@ void Window::pin_size() {
   arrange_bottom(one_row_width() > space.width());
   QLayout* box = layout();
   box->activate();
-  const int min_width = qMax(520, box->totalMinimumSize().width());
+  const int min_width = qMax(kWindowMinWidth, box->totalMinimumSize().width());
   setMinimumWidth(min_width);
   // A row that split after the window grew leaves it wider than it needs and than the screen.
   if (width() > space.width() && width() > min_width)
