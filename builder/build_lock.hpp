@@ -6,7 +6,7 @@
 #include <atomic>
 #include <functional>
 
-#include "builder/platform.hpp"
+#include "builder/file_lock.hpp"
 
 namespace builder {
 

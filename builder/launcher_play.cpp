@@ -9,6 +9,7 @@
 
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
+#include "builder/game_tie.hpp"
 #include "builder/platform.hpp"
 
 namespace builder::launcher {

@@ -15,7 +15,8 @@
 #include "builder/job.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
-#include "builder/platform.hpp"
+#include "builder/termination.hpp"
+#include "builder/file_lock.hpp"
 
 namespace builder::launcher {
 

@@ -18,7 +18,7 @@
 #include "builder/job.hpp"
 #include "builder/launcher.hpp"
 #include "builder/paths.hpp"
-#include "builder/platform.hpp"
+#include "builder/termination.hpp"
 #include "builder/startup.hpp"
 #include "builder/window.hpp"
 

@@ -3,7 +3,7 @@
 
 #include <QProcess>
 
-#include "builder/platform.hpp"
+#include "builder/tool_group.hpp"
 
 namespace builder {
 

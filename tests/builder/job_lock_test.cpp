@@ -11,7 +11,7 @@
 #include "builder/build_lock.hpp"
 #include "builder/job.hpp"
 #include "builder/paths.hpp"
-#include "builder/platform.hpp"
+#include "builder/file_lock.hpp"
 #include "support/job_runner.hpp"
 #include "support/test_support.hpp"
 

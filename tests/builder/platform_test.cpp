@@ -1,6 +1,7 @@
 // The platform services that read the system: free memory and the per-user program folder;
 // and ending a process tree.
 #include "builder/platform.hpp"
+#include "builder/tool_group.hpp"
 
 #include <gtest/gtest.h>
 

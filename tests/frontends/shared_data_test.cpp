@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "builder/build_lock.hpp"
-#include "builder/platform.hpp"
+#include "builder/file_lock.hpp"
 #include "support/job_runner.hpp"
 #include "support/program.hpp"
 #include "support/running.hpp"
