@@ -14,11 +14,6 @@ namespace apk {
 
 namespace {
 
-std::string utf8_path(const std::filesystem::path& path) {
-  std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 // A UTF-8 name as a path; none when the platform cannot represent it.
 std::optional<std::filesystem::path> from_utf8(const std::string& name) {
   try {
@@ -112,10 +107,6 @@ bool safe_name(const std::string& name) {
   return !name.empty() && safe_member_name(name) == name;
 }
 
-bool starts_with(const std::string& text, std::string_view prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // A whole file; none when it cannot be opened or yields fewer bytes than its size.
 std::optional<Bytes> read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -141,11 +132,11 @@ bool extract(ZipReader& reader, const GameSpec& spec, const std::filesystem::pat
 
   std::uint64_t total = 0;
   for (const ZipEntry& entry : reader.entries)
-    if (starts_with(entry.name, "assets/")) total += entry.uncompressed_size;
+    if (entry.name.starts_with("assets/")) total += entry.uncompressed_size;
 
   std::uint64_t done = 0;
   for (const ZipEntry& entry : reader.entries) {
-    if (!starts_with(entry.name, "assets/") || entry.name.back() == '/') continue;
+    if (!entry.name.starts_with("assets/") || entry.name.back() == '/') continue;
     std::optional<std::filesystem::path> relative;
     if (safe_name(entry.name)) relative = from_utf8(entry.name);
     if (!relative) {
@@ -294,7 +285,7 @@ bool extract_assets_service(const std::filesystem::path& source,
     return false;
   }
   for (const Item& item : items) {
-    if (!starts_with(item.name, *prefix)) continue;
+    if (!item.name.starts_with(*prefix)) continue;
     const std::string relative = item.name.substr(prefix->size());
     // The service root may also hold the packed archives it came in; they are not assets.
     if (relative.find('/') == std::string::npos && relative.size() > 3 &&

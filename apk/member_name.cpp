@@ -57,7 +57,7 @@ bool device_name(std::string_view piece) {
       stem == "conout$") {
     return true;
   }
-  if (stem.compare(0, 3, "com") != 0 && stem.compare(0, 3, "lpt") != 0) return false;
+  if (!stem.starts_with("com") && !stem.starts_with("lpt")) return false;
   // A digit, or a superscript one, two or three in UTF-8.
   const std::string number = stem.substr(3);
   return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||

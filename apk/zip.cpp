@@ -48,11 +48,6 @@ bool read_exact(std::FILE* file, unsigned char* out, std::uint64_t size) {
   return size == 0 || std::fread(out, 1, size, file) == size;
 }
 
-std::string utf8(const std::filesystem::path& path) {
-  std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 std::uint16_t get16(const unsigned char* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -110,6 +105,11 @@ void read_zip64_extra(const unsigned char* p, const unsigned char* end, ZipEntry
 
 }  // namespace
 
+std::string utf8_path(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::uint32_t crc32(const unsigned char* data, std::uint64_t size) {
   uLong crc = ::crc32(0L, Z_NULL, 0);
   constexpr std::uint64_t kChunk = 1u << 30;
@@ -127,7 +127,7 @@ ZipReader::~ZipReader() {
 }
 
 bool ZipReader::open(const std::filesystem::path& path) {
-  const std::string name = utf8(path);
+  const std::string name = utf8_path(path);
   if (file) std::fclose(file);
   entries.clear();
   file = open_file(path, "rb");
@@ -455,7 +455,7 @@ bool ZipWriter::open(const std::filesystem::path& path) {
   if (file) std::fclose(file);
   file = open_file(path, "wb");
   if (!file) {
-    error = "cannot write " + utf8(path);
+    error = "cannot write " + utf8_path(path);
     return false;
   }
   return true;

@@ -82,6 +82,9 @@ struct ZipWriter {
   bool close();
 };
 
+// `path` as UTF-8 text, as messages name it on every platform.
+std::string utf8_path(const std::filesystem::path& path);
+
 // The CRC-32 of ZIP and zlib over any number of bytes.
 std::uint32_t crc32(const unsigned char* data, std::uint64_t size);
 

@@ -40,10 +40,6 @@ const QString& server() {
   return base;
 }
 
-bool cancelled(const FetchContext& context) {
-  return context.cancel && context.cancel->load();
-}
-
 // Runs CMake's tar mode in `dest`; the exit code, or -1 when it did not run to an exit.
 // Cancelling ends it as it ends every other tool.
 int unpack(const QString& cmake, const QString& archive, const QString& dest,
@@ -126,6 +122,9 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
 
 }  // namespace
 
+const char kSwitchUnavailable[] =
+    "Nintendo Switch builds are not available on this computer (devkitPro has no tools for it).";
+
 QHash<QString, QString> read_desc(const QByteArray& text) {
   QHash<QString, QString> fields;
   QString field;
@@ -159,9 +158,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
       stamp = QString::fromUtf8(file.readAll());
   }
   if (!devkitpro_available()) {
-    error =
-        "Nintendo Switch builds are not available on this computer (devkitPro has no tools "
-        "for it).";
+    error = kSwitchUnavailable;
     return {};
   }
   const QString downloads = cache_dir() + "/downloads";

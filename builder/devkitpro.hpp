@@ -9,6 +9,9 @@
 
 namespace builder {
 
+// The reason a Switch build cannot run where devkitpro_available() is false.
+extern const char kSwitchUnavailable[];
+
 // True when devkitPro publishes host tools for this CPU architecture (x86_64).
 bool devkitpro_available();
 

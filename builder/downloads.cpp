@@ -76,10 +76,6 @@ qint64 stall_limit_ms() {
   return limit;
 }
 
-bool cancelled(const FetchContext& context) {
-  return context.cancel && context.cancel->load();
-}
-
 QString dest_dir(const Download& download) {
   return cache_dir() + "/tools/" + download.folder;
 }
@@ -116,6 +112,10 @@ bool unpack_tar(const QString& archive, const QString& folder, const Download& d
 }
 
 }  // namespace
+
+bool cancelled(const FetchContext& context) {
+  return context.cancel && context.cancel->load();
+}
 
 const Download* download_for(Tool tool) {
   switch (tool) {

@@ -36,6 +36,9 @@ struct FetchContext {
   std::function<void(const QString& line)> log;
 };
 
+// True once the caller has asked the fetch to stop.
+bool cancelled(const FetchContext& context);
+
 // The row of a tool, or null for 3 and values above 8.
 const Download* download_for(Tool tool);
 

@@ -29,8 +29,7 @@ bool Job::prepare_tools(QString& error) {
     if (row && cached(*row).isEmpty()) missing << row;
   }
   if (nx && !devkitpro_available()) {
-    error = "Nintendo Switch builds are not available on this computer (devkitPro has no tools "
-            "for it).";
+    error = kSwitchUnavailable;
     return false;
   }
 
