@@ -54,7 +54,7 @@ class Play : public testing::Test {
   }
 
   Outcome play(const QString& id, const QStringList& options = {}, const QByteArray& input = {},
-               int timeout_ms = 120000) {
+               int timeout_ms = kHangMs) {
     return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input,
                        timeout_ms);
   }
@@ -270,7 +270,7 @@ const char* const kOtherUser[] = {"--reuid=65534", "--regid=65534", "--clear-gro
 bool other_user_can(const QStringList& command) {
   QProcess probe;
   probe.start("setpriv", QStringList(std::begin(kOtherUser), std::end(kOtherUser)) + command);
-  return probe.waitForFinished(60000) && probe.exitStatus() == QProcess::NormalExit &&
+  return probe.waitForFinished(kHangMs) && probe.exitStatus() == QProcess::NormalExit &&
          probe.exitCode() == 0;
 }
 
@@ -350,7 +350,7 @@ class RoadTest : public Play {
     start(launcher, args);
     launcher.write(input);
     launcher.closeWriteChannel();
-    if (!launcher.waitForFinished(120000)) launcher.kill();
+    if (!launcher.waitForFinished(kHangMs)) launcher.kill();
     launcher.waitForFinished(10000);
     return launcher.exitStatus() == QProcess::NormalExit ? launcher.exitCode() : -1;
   }
@@ -431,7 +431,7 @@ TEST_P(GameEnds, NoProcessOfTheGameOutlivesTheLauncher) {
   // Each process is held once it shows the mark: the grandchild notes its id just before it
   // becomes "sleep", and while that exec runs its environment cannot be read.
   QList<qint64> family;
-  for (QDeadlineTimer deadline(120000); held_.size() < 3 && !deadline.hasExpired();) {
+  for (QDeadlineTimer deadline(kHangMs); held_.size() < 3 && !deadline.hasExpired();) {
     QThread::msleep(50);
     family.clear();
     for (const QByteArray& line : file_bytes(pid_file).split('\n'))
@@ -454,7 +454,7 @@ TEST_P(GameEnds, NoProcessOfTheGameOutlivesTheLauncher) {
   }
 
   ::kill(pid_t(launcher.processId()), signal);
-  EXPECT_TRUE(launcher.waitForFinished(60000));
+  EXPECT_TRUE(launcher.waitForFinished(kHangMs));
   // Without a namespace nothing is left to end the game's children after SIGKILL: the game
   // itself still ends, as the kernel ends it with its parent.
   const std::size_t ending = road_.no_namespace && signal == SIGKILL ? 1 : held_.size();

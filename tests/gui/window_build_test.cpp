@@ -276,7 +276,7 @@ TEST_F(WindowBuild, CancelEndsARunningBuild) {
   Hold hold;
   window_.build_button->click();
   ASSERT_FALSE(window_.job.isNull());
-  QTRY_VERIFY_WITH_TIMEOUT(window_.log_view->toPlainText().contains("-G Ninja"), 60000);
+  QTRY_VERIFY_WITH_TIMEOUT(window_.log_view->toPlainText().contains("-G Ninja"), 300000);
   window_.cancel_button->click();
   EXPECT_FALSE(window_.cancel_button->isEnabled());
   wait_for_end();

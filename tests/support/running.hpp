@@ -30,7 +30,7 @@ class Running {
     }
   }
 
-  // Waits (at most two minutes) until the standard output holds `text`; false when it never did.
+  // Waits (until a hang is plain) until the standard output holds `text`; false when it never did.
   bool wait_for_output(const QByteArray& text) { return wait_for(QProcess::StandardOutput, text); }
   // The same for the standard error.
   bool wait_for_error(const QByteArray& text) { return wait_for(QProcess::StandardError, text); }
@@ -43,11 +43,11 @@ class Running {
     if (id > 0 && process_.state() == QProcess::Running) ::kill(pid_t(id), signo);
   }
 
-  // Waits for the end (at most two minutes).
+  // Waits for the end (until a hang is plain).
   Outcome finish() {
     Outcome outcome;
     // waitForFinished is false for a process that has ended already.
-    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(120000))
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(kHangMs))
       return outcome;
     take();
     outcome.out = out_;
@@ -65,7 +65,7 @@ class Running {
   bool wait_for(QProcess::ProcessChannel channel, const QByteArray& text) {
     const QByteArray& seen = channel == QProcess::StandardOutput ? out_ : err_;
     process_.setReadChannel(channel);
-    const QDeadlineTimer deadline(120000);
+    const QDeadlineTimer deadline(kHangMs);
     take();
     while (!seen.contains(text) && !deadline.hasExpired()) {
       if (!process_.waitForReadyRead(100) && process_.state() == QProcess::NotRunning) break;
@@ -101,9 +101,9 @@ inline bool process_running(const QByteArray& a, const QByteArray& b) {
   return false;
 }
 
-// Waits (at most two minutes) until the test port's held step runs below `folder`.
+// Waits (until a hang is plain) until the test port's held step runs below `folder`.
 inline bool wait_for_hold(const QString& folder) {
-  const QDeadlineTimer deadline(120000);
+  const QDeadlineTimer deadline(kHangMs);
   while (!process_running("hold.cmake", folder.toLocal8Bit()) && !deadline.hasExpired())
     QThread::msleep(50);
   return !deadline.hasExpired();
