@@ -26,6 +26,7 @@
 namespace {
 
 using testing_support::file_bytes;
+using testing_support::kHangMs;
 using testing_support::Outcome;
 using testing_support::program_path;
 using testing_support::Sandbox;

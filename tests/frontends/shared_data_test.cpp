@@ -236,7 +236,7 @@ TEST_F(SharedData, ABuildKilledAtAnyStepLeavesTheNextOneWhole) {
     QProcess game;
     game.setWorkingDirectory(sandbox.cwd + "/out/Pinball Nights");
     game.start(sandbox.cwd + "/out/Pinball Nights/skarnbolt-pinball", QStringList());
-    ASSERT_TRUE(game.waitForFinished(kHangMs));
+    ASSERT_TRUE(game.waitForFinished(testing_support::kHangMs));
     EXPECT_EQ(game.exitCode(), 0);
     EXPECT_TRUE(game.readAllStandardOutput().startsWith("Pinball Nights on ")) << step.data();
   }
