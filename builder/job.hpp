@@ -84,6 +84,9 @@ class Job : public QObject {
   // True once this build has opened its log for writing; a build that waited in vain for
   // another one, or could not open the file, leaves the log as it was.
   bool log_written() const { return wrote_log; }
+  // The line saying this build's log cannot be opened for writing, set before log_line sends
+  // it; empty while the log could be opened or before the build tried.
+  QString log_error() const { return log_failure; }
 
   // The thread body; its outcome is `finished`.
   void run();
@@ -133,6 +136,7 @@ class Job : public QObject {
   QString build_dir;
   QString host_tools_dir;
   bool wrote_log = false;
+  QString log_failure;
 
  signals:
   void progress(double fraction, const QString& status, qint64 eta);

@@ -172,10 +172,12 @@ void Job::run() {
   }
   QDir().mkpath(log_dir());
   log_file.setFileName(log_path());
-  if (log_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+  if (log_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
     wrote_log = true;
-  else
-    emit log_line("cannot write " + log_path());
+  } else {
+    log_failure = "cannot write " + log_path();
+    emit log_line(log_failure);
+  }
 
   const Target target = target_of(request);
   jobs = job_count();

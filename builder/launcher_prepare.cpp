@@ -1,7 +1,6 @@
 // Launcher mode, prepare: identifies every APK, then builds each game that is not up to date
 // into the data folder, stamping what it built.
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
@@ -13,6 +12,7 @@
 #include "builder/build_lock.hpp"
 #include "builder/catalog.hpp"
 #include "builder/job.hpp"
+#include "builder/job_console.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
 #include "builder/termination.hpp"
@@ -57,11 +57,10 @@ QByteArray prepared_list() {
 // Runs one Job, printing its progress inside the slice base .. base + span.
 bool build_game(const Request& request, double base, double span, QString& error) {
   Job job(request);
-  QEventLoop loop;
   bool ok = false;
   int last = -1;
   // Both handlers are queued to this thread, so all printing happens here.
-  QObject::connect(&job, &Job::progress, &loop,
+  QObject::connect(&job, &Job::progress, &job,
                    [&last, base, span](double fraction, const QString& status, qint64) {
                      const int value = int((fraction * span + base) * 1000);
                      if (value == last) return;
@@ -69,15 +68,7 @@ bool build_game(const Request& request, double base, double span, QString& error
                      print_progress(value / 1000.0, status);
                      if (status == kWaitingStatus) print_note(waiting_line(cache_lock_path()));
                    });
-  // The one log line a launcher needs to see: the log itself cannot be written.
-  const QString unwritable = "cannot write " + job.log_path();
-  QObject::connect(
-      &job, &Job::log_line, &job,
-      [&unwritable](const QString& line) {
-        if (line == unwritable) print_error(line);
-      },
-      Qt::DirectConnection);
-  QObject::connect(&job, &Job::finished, &loop,
+  QObject::connect(&job, &Job::finished, &job,
                    [&](bool done, const QString& message, const QString&) {
                      ok = done;
                      if (!done) {
@@ -85,13 +76,9 @@ bool build_game(const Request& request, double base, double span, QString& error
                        if (job.log_written())
                          error += "\nLog: " + QDir::toNativeSeparators(job.log_path());
                      }
-                     loop.quit();
                    });
-  // A termination signal cancels the build, which ends its tools, instead of leaving them.
-  platform::cancel_on_termination(&job.cancel);
-  job.start();
-  loop.exec();
-  platform::cancel_on_termination(nullptr);
+  // The one log line a launcher needs to see: the log itself cannot be written.
+  run_on_console(job, [](const QString& line) { print_error(line); });
   return ok;
 }
 
@@ -168,8 +155,7 @@ int prepare(const QStringList& apks, const QString& assets) {
     QString error;
     if (!build_game(request, double(i) / double(count), 1.0 / double(count), error)) {
       print_error(error);
-      const int signal = platform::termination_signal();
-      return signal ? 128 + signal : 1;
+      return console_exit_code(1);
     }
     if (!write_whole(stamp_path, wanted)) {
       print_error("Cannot write " + QDir::toNativeSeparators(stamp_path));

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QTextStream>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "builder/catalog.hpp"
 #include "builder/cli_options.hpp"
 #include "builder/job.hpp"
+#include "builder/job_console.hpp"
 #include "builder/launcher.hpp"
 #include "builder/paths.hpp"
 #include "builder/termination.hpp"
@@ -26,7 +26,7 @@ namespace {
 
 // The command-line build; its exit code.
 int run_cli(QCoreApplication& app) {
-  QCoreApplication::setApplicationName("skarnbolt-builder");
+  app.setApplicationName("skarnbolt-builder");
   // A signal ends the program with 128 + its number; during the build it cancels it first.
   builder::platform::cancel_on_termination(nullptr);
   builder::use_portable_data();
@@ -78,19 +78,9 @@ int run_cli(QCoreApplication& app) {
         }
       },
       Qt::DirectConnection);
-  // The one log line worth a script's attention: the log itself cannot be written.
-  const QString unwritable = "cannot write " + job.log_path();
-  QObject::connect(
-      &job, &builder::Job::log_line, &job,
-      [&unwritable](const QString& line) {
-        if (line != unwritable) return;
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-        std::fflush(stderr);
-      },
-      Qt::DirectConnection);
   QObject::connect(
       &job, &builder::Job::finished, &job,
-      [&job, &exit_code, &app](bool ok, const QString& message, const QString&) {
+      [&job, &exit_code](bool ok, const QString& message, const QString&) {
         std::printf("%s\n", message.toLocal8Bit().constData());
         std::fflush(stdout);
         if (job.log_written()) {
@@ -98,17 +88,15 @@ int run_cli(QCoreApplication& app) {
           std::fflush(stdout);
         }
         exit_code = ok ? 0 : 1;
-        // Queued, so that a build that ends before the loop runs still ends it.
-        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
       },
       Qt::DirectConnection);
   // A script's SIGTERM or Ctrl+C cancels the build as the window's Cancel does.
-  builder::platform::cancel_on_termination(&job.cancel);
-  job.start();
-  app.exec();
-  builder::platform::cancel_on_termination(nullptr);
-  const int signal = builder::platform::termination_signal();
-  return signal ? 128 + signal : exit_code;
+  builder::run_on_console(job, [](const QString& line) {
+    // The one log line worth a script's attention: the log itself cannot be written.
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+  });
+  return builder::console_exit_code(exit_code);
 }
 
 // The window; the event loop's exit code.
