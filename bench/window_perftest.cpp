@@ -70,7 +70,7 @@ void BM_WindowLatencyDuringBuild(benchmark::State& state) {
   builder::set_data_root(qpath(dir / "data"));
   const fs::path cache = builder::cache_dir().toStdString();
   testing_support::seed_tool_cache(cache, false, false);
-  testing_support::make_game_apk(dir / "pinball.apk", "pinball");
+  testing_support::make_apk(dir / "pinball.apk", "pinball");
   if (flood) qputenv("SKARNBOLT_TEST_PORT_FAULT", "configure-flood");
 
   std::vector<double> lateness;

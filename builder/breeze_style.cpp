@@ -10,7 +10,7 @@
 #include <QStyleHints>
 #include <QVariant>
 
-#include "kde/kcolorschememanager.hpp"
+#include "kde/kcolorscheme.hpp"
 #include "kde/kcolorutils.hpp"
 #include "kde/kconfig.hpp"
 

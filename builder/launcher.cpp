@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <string_view>
 
 #include "builder/cli_options.hpp"
 #include "builder/launcher_parts.hpp"
@@ -21,6 +21,21 @@ const char* const kUsage =
     "usage: skarnbolt-builder --prepare --data=<dir> --apk=<apk>... [--starwars2-assets=<zip or "
     "folder>]\n"
     "       skarnbolt-builder --data=<dir> --play=<id> [game options...]";
+
+const char* const kPrepare = "--prepare";
+// The options that carry a value after their "=".
+const char* const kData = "--data=";
+const char* const kPlay = "--play=";
+const char* const kApk = "--apk=";
+const char* const kAssets = "--starwars2-assets=";
+
+// Whether `arg` is the option `prefix`; its value is then put in `value`.
+bool option_value(const QString& arg, const char* prefix, QString& value) {
+  const QLatin1String name(prefix);
+  if (!arg.startsWith(name)) return false;
+  value = arg.mid(name.size());
+  return true;
+}
 
 }  // namespace
 
@@ -55,8 +70,8 @@ QString game_exe(const QString& id) {
 
 bool is_launcher_mode(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--prepare") == 0 || std::strncmp(argv[i], "--play=", 7) == 0)
-      return true;
+    const std::string_view arg = argv[i];
+    if (arg == kPrepare || arg.starts_with(kPlay)) return true;
   }
   return false;
 }
@@ -66,17 +81,18 @@ std::optional<LauncherOptions> parse_launcher_options(const QStringList& args, Q
   bool play_given = false;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& arg = args[i];
-    if (arg == "--prepare") {
+    QString value;
+    if (arg == QLatin1String(kPrepare)) {
       parsed.prepare = true;
-    } else if (arg.startsWith("--data=")) {
-      parsed.data = arg.mid(7);
-    } else if (arg.startsWith("--play=")) {
-      parsed.id = arg.mid(7);
+    } else if (option_value(arg, kData, value)) {
+      parsed.data = value;
+    } else if (option_value(arg, kPlay, value)) {
+      parsed.id = value;
       play_given = true;
-    } else if (arg.startsWith("--apk=")) {
-      parsed.apks.append(arg.mid(6));
-    } else if (arg.startsWith("--starwars2-assets=")) {
-      parsed.assets = arg.mid(19);
+    } else if (option_value(arg, kApk, value)) {
+      parsed.apks.append(value);
+    } else if (option_value(arg, kAssets, value)) {
+      parsed.assets = value;
     } else {
       parsed.options.append(arg);
     }

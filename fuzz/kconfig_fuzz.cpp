@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fuzz_input.hpp"
-#include "kde/kcolorschememanager.hpp"
+#include "kde/kcolorscheme.hpp"
 #include "kde/kconfig.hpp"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {

@@ -43,32 +43,17 @@ const QStringList kNames = {
 };
 
 // One Qt application, one cache and one package server per process.
-struct World : ::testing::Environment {
+struct World : testing_support::HttpsWorld {
+  World() : HttpsWorld("builder_devkitpro_test") {}
   void SetUp() override {
-    static int argc = 1;
-    static char arg0[] = "builder_devkitpro_test";
-    static char* argv[] = {arg0, nullptr};
-    app = std::make_unique<QCoreApplication>(argc, argv);
-    temp = std::make_unique<testing_support::TempDir>();
-    base = QString::fromStdString(temp->path().string());
-    builder::set_data_root(base + "/data");
-    peer = std::make_unique<HttpsPeer>(base + "/server");
-    qputenv("SKARNBOLT_DEVKITPRO_SERVER", peer->url("packages/").toUtf8());
+    HttpsWorld::SetUp();
+    qputenv("SKARNBOLT_DEVKITPRO_SERVER", peer().url("packages/").toUtf8());
   }
-  void TearDown() override {
-    peer.reset();
-    temp.reset();
-    app.reset();
-  }
-  std::unique_ptr<QCoreApplication> app;
-  std::unique_ptr<testing_support::TempDir> temp;
-  std::unique_ptr<HttpsPeer> peer;
-  QString base;
 };
 World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
 
 HttpsPeer& peer() {
-  return *g_world->peer;
+  return g_world->peer();
 }
 QString cmake() {
   return QStandardPaths::findExecutable("cmake");
@@ -150,7 +135,7 @@ QString escaped_dotdot() {
   return builder::cache_dir() + "/escaped-dotdot";
 }
 QString outside() {
-  return g_world->base + "/outside";
+  return g_world->base() + "/outside";
 }
 
 // Packs `folder` into the gzipped tar `archive`, with `members` first, and then one hostile
@@ -158,7 +143,7 @@ QString outside() {
 void pack(const QString& folder, const QString& members, const QString& archive,
           const QString& hostile, const QString& prefix) {
   const QString tar = archive + ".tar";
-  const QString evil = g_world->base + "/evil";
+  const QString evil = g_world->base() + "/evil";
   write_file(evil + "/evil", "escaped");
   QDir().mkpath(outside());
   QString command = "cd " + QString::fromStdString(sh(folder)) + " && tar cf " +
@@ -207,7 +192,7 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries,
                                const QString& hostile_list = {}) {
   QDir(packages()).removeRecursively();
   QDir().mkpath(host_dir());
-  const QString staging = g_world->base + "/staging";
+  const QString staging = g_world->base() + "/staging";
   QHash<QString, qint64> sizes;
   for (const bool host : {true, false}) {
     const QString db_dir = staging + (host ? "/host-db" : "/libs-db");
@@ -615,7 +600,7 @@ TEST_F(Devkitpro, APackageRootThatIsNoRealFolderIsRefused) {
 TEST_F(Devkitpro, ALinkInPlaceOfTheInstallationIsReplacedNotFollowed) {
   const std::vector<Entry> entries = standard();
   publish(entries);
-  const QString elsewhere = g_world->base + "/elsewhere";
+  const QString elsewhere = g_world->base() + "/elsewhere";
   for (const QString& stamp : {joined(entries), QString("stale")}) {
     SCOPED_TRACE(stamp.toStdString());
     QDir(root()).removeRecursively();
@@ -705,8 +690,8 @@ TEST_F(Devkitpro, ACancelEndsTheUnpackingAtOnce) {
   install(entries);
   publish(standard("2.0-1"));
   // CMake, but its unpacking of a package runs for ten minutes, in a process that names itself.
-  const QString stub = g_world->base + "/slow-cmake";
-  const QString mark = g_world->base + "/unpacking";
+  const QString stub = g_world->base() + "/slow-cmake";
+  const QString mark = g_world->base() + "/unpacking";
   QFile::remove(mark);
   write_file(stub, "#!/bin/sh\nif [ \"$3\" = xf ]; then case \"$4\" in *.pkg.tar.gz)\n"
                    "  echo $$ > " + QByteArray::fromStdString(sh(mark)) + "; exec sleep 600;;\n"

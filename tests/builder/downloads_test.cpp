@@ -80,32 +80,17 @@ class CancelInTheSilence {
 };
 
 // One Qt application, one cache below a temporary data root and one server per process.
-struct World : ::testing::Environment {
+struct World : testing_support::HttpsWorld {
+  World() : HttpsWorld("builder_downloads_test") {}
   void SetUp() override {
     qputenv("SKARNBOLT_DOWNLOAD_STALL_MS", QByteArray::number(kStallMs));
-    static int argc = 1;
-    static char arg0[] = "builder_downloads_test";
-    static char* argv[] = {arg0, nullptr};
-    app = std::make_unique<QCoreApplication>(argc, argv);
-    temp = std::make_unique<testing_support::TempDir>();
-    base = QString::fromStdString(temp->path().string());
-    builder::set_data_root(base + "/data");
-    peer = std::make_unique<HttpsPeer>(base + "/server");
+    HttpsWorld::SetUp();
   }
-  void TearDown() override {
-    peer.reset();
-    temp.reset();
-    app.reset();
-  }
-  std::unique_ptr<QCoreApplication> app;
-  std::unique_ptr<testing_support::TempDir> temp;
-  std::unique_ptr<HttpsPeer> peer;
-  QString base;
 };
 World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
 
 HttpsPeer& peer() {
-  return *g_world->peer;
+  return g_world->peer();
 }
 
 QString sha256(const QByteArray& bytes) {
@@ -127,7 +112,7 @@ QString serve(const QString& name, const QByteArray& bytes) {
 
 // A fresh folder for one test's own files.
 QString scratch(const QString& name) {
-  const QString path = g_world->base + "/scratch/" + name;
+  const QString path = g_world->base() + "/scratch/" + name;
   QDir(path).removeRecursively();
   QDir().mkpath(path);
   return path;

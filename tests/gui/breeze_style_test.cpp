@@ -17,7 +17,7 @@
 #include <cstdlib>
 
 #include "builder/window.hpp"
-#include "kde/kcolorschememanager.hpp"
+#include "kde/kcolorscheme.hpp"
 #include "kde/kcolorutils.hpp"
 #include "kde/kconfig.hpp"
 #include "support/contrast.hpp"

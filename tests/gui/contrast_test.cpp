@@ -15,7 +15,7 @@
 
 #include "builder/breeze_style.hpp"
 #include "builder/window.hpp"
-#include "kde/kcolorschememanager.hpp"
+#include "kde/kcolorscheme.hpp"
 #include "kde/kcolorutils.hpp"
 #include "kde/kconfig.hpp"
 #include "support/contrast.hpp"

@@ -51,7 +51,7 @@ class WindowBuild : public testing::Test {
     static const bool seeded = seed_tool_cache(builder::cache_dir().toStdString(), true, true);
     ASSERT_TRUE(seeded) << "the tool cache could not be seeded";
     apk_ = dir_ / "pinball.apk";
-    make_game_apk(apk_, "pinball");
+    make_apk(apk_, "pinball");
     window_.show();
     window_.open_apk(qpath(apk_));
     ASSERT_GE(window_.game_index, 0);

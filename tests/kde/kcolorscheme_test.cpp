@@ -1,6 +1,6 @@
 // The palette built from a colour scheme: which scheme colour feeds each role, the inactive and
 // disabled effects, missing keys, and the scheme named by the application property.
-#include "kde/kcolorschememanager.hpp"
+#include "kde/kcolorscheme.hpp"
 
 #include <gtest/gtest.h>
 

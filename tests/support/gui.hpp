@@ -129,23 +129,6 @@ inline void pick(QWidget* modal, const QString& path) {
   static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides its override
 }
 
-// An APK, written by Info-ZIP, holding lib/armeabi-v7a/lib<library>.so with `content`; by
-// default the stand-in that the fixture catalogue knows for `library`.
-inline void make_apk(const fs::path& path, const std::string& library,
-                     const std::string& content = "") {
-  TempDir staging;
-  write_text(staging / "AndroidManifest.xml", "manifest");
-  write_text(staging / "lib" / "armeabi-v7a" / ("lib" + library + ".so"),
-             content.empty() ? "fixture library " + library + "\n" : content);
-  fs::create_directories(path.parent_path());
-  std::string output;
-  ASSERT_EQ(run("cd " + shell_quote(staging.path().string()) + " && zip -qr " +
-                    shell_quote(fs::absolute(path).string()) + " AndroidManifest.xml lib",
-                &output),
-            0)
-      << output;
-}
-
 // Runs the work a change left queued: posted events such as layout requests, and the
 // zero-time timers they start (a deferred resize), which may queue more in turn. Rounds, not a
 // time: each one finishes what the one before queued.

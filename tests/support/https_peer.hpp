@@ -2,6 +2,8 @@
 // throwaway certificate that only this test process trusts.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -12,6 +14,11 @@
 #include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <string>
+
+#include "builder/paths.hpp"
+#include "support/test_support.hpp"
 
 namespace testing_support {
 
@@ -85,6 +92,39 @@ class HttpsPeer {
   QString https_;
   QString http_;
   QProcess server_;
+};
+
+// A test process's world around one HttpsPeer: a Qt application named `program`, a temporary
+// folder with the data root in data/ and the peer's files in server/. Registered with
+// AddGlobalTestEnvironment, it stands from before the first test to after the last.
+class HttpsWorld : public ::testing::Environment {
+ public:
+  explicit HttpsWorld(const char* program) : program_(program) {}
+
+  void SetUp() override {
+    argv_[0] = program_.data();
+    app_ = std::make_unique<QCoreApplication>(argc_, argv_);
+    temp_ = std::make_unique<TempDir>();
+    builder::set_data_root(base() + "/data");
+    peer_ = std::make_unique<HttpsPeer>(base() + "/server");
+  }
+  void TearDown() override {
+    peer_.reset();
+    temp_.reset();
+    app_.reset();
+  }
+
+  HttpsPeer& peer() { return *peer_; }
+  // The temporary folder.
+  QString base() const { return QString::fromStdString(temp_->path().string()); }
+
+ private:
+  std::string program_;
+  int argc_ = 1;
+  char* argv_[2] = {nullptr, nullptr};
+  std::unique_ptr<QCoreApplication> app_;
+  std::unique_ptr<TempDir> temp_;
+  std::unique_ptr<HttpsPeer> peer_;
 };
 
 // The whole file, or nothing when it cannot be read.

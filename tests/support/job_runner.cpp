@@ -109,26 +109,6 @@ builder::Game port_game(const QString& id) {
   return {};
 }
 
-void make_game_apk(const fs::path& path, const std::string& library) {
-  const std::string script =
-      "import zipfile, sys\n"
-      "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-      "    z.writestr('AndroidManifest.xml', 'stand-in')\n"
-      "    z.writestr('lib/armeabi-v7a/lib" + library + ".so', 'fixture library " + library +
-      "\\n')\n"
-      "    z.writestr('assets/data/" + library + ".txt', 'data of " + library + "\\n')\n"
-      "    z.write(sys.argv[2], 'res/mipmap-hdpi/ic_launcher.png')\n";
-  TempDir dir;
-  write_text(dir / "apk.py", script);
-  fs::create_directories(path.parent_path());
-  std::string output;
-  const int code = run("python3 " + shell_quote((dir / "apk.py").string()) + " " +
-                           shell_quote(path.string()) + " " +
-                           shell_quote((fixtures_dir() / "port/cmake/icon.png").string()),
-                       &output);
-  if (code != 0) ADD_FAILURE() << "cannot make " << path << ": " << output;
-}
-
 JobWorkspace::JobWorkspace() {
   ensure_app();
   qputenv("HOME", qpath(home()).toUtf8());
@@ -140,7 +120,7 @@ JobWorkspace::JobWorkspace() {
   builder::set_cache_dir(QString());
   builder::set_data_root(qpath(root() / "data"));
   seed_tool_cache(cache(), true, true);
-  for (const char* library : kLibraries) make_game_apk(apk(library), library);
+  for (const char* library : kLibraries) make_apk(apk(library), library);
 }
 
 JobWorkspace::~JobWorkspace() {

@@ -42,10 +42,6 @@ JobResult run_job(builder::Request request,
 // The test port's catalogue entry `id`.
 builder::Game port_game(const QString& id);
 
-// An APK at `path` holding lib/armeabi-v7a/lib<library>.so as the catalogue expects, a data
-// file and a launcher icon.
-void make_game_apk(const fs::path& path, const std::string& library);
-
 class JobWorkspace;
 
 // A Windows build of the test port's pinball, saved below the workspace's home in Games.

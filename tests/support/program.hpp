@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <string>
 
+#include "support/test_support.hpp"
+
 namespace testing_support {
 
 // How long a child run may take before it counts as hung. Only a hang reaches it: a full build
@@ -29,12 +31,14 @@ struct Outcome {
 // The program under test, as built.
 inline QString program_path() { return QString::fromUtf8(SKARNBOLT_PROGRAM); }
 
+// make_apk for the paths and texts of these tests.
+inline bool make_apk(const QString& path, const QString& library, const QString& text = {}) {
+  return make_apk(utf8_path(path.toStdString()), library.toStdString(), text.toStdString());
+}
+
 // A home for the program below `root`: HOME and SKARNBOLT_BUILDER_HOME point into it (so the
 // command-line build's portable data is root + "/home/skarnbolt-builder-data"), and nothing of
 // the user's own folders leaks in.
-// Defined below.
-inline bool make_apk(const QString& path, const QString& library, const QString& text = {});
-
 class Sandbox {
  public:
   explicit Sandbox(const QString& root) : root(root), cwd(root + "/work"), program(program_path()) {
@@ -128,22 +132,6 @@ inline std::string describe(const Outcome& outcome) {
             (file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(cannot read)\n");
   }
   return text;
-}
-
-// Makes an APK at `path` (python3 zipfile) whose ARM library `library` holds `text`; by
-// default the stand-in text that the fixture catalogue's hash matches.
-inline bool make_apk(const QString& path, const QString& library, const QString& text) {
-  const QString content = text.isNull() ? "fixture library " + library + "\n" : text;
-  QDir().mkpath(QFileInfo(path).path());
-  QProcess python;
-  python.start("python3",
-               {"-c",
-                "import sys, zipfile\n"
-                "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                "    z.writestr('lib/armeabi-v7a/lib' + sys.argv[2] + '.so', sys.argv[3])\n",
-                path, library, content});
-  return python.waitForFinished(30000) && python.exitStatus() == QProcess::NormalExit &&
-         python.exitCode() == 0;
 }
 
 }  // namespace testing_support

@@ -142,4 +142,26 @@ with open(path, 'wb') as f:
   return ok;
 }
 
+bool make_apk(const fs::path& path, const std::string& library, const std::string& content) {
+  TempDir dir;
+  write_text(dir / "apk.py", R"(import sys, zipfile
+path, library, content, icon = sys.argv[1:]
+with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('AndroidManifest.xml', 'stand-in')
+    z.writestr('lib/armeabi-v7a/lib' + library + '.so', content)
+    z.writestr('assets/data/' + library + '.txt', 'data of ' + library + '\n')
+    z.write(icon, 'res/mipmap-hdpi/ic_launcher.png')
+)");
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  const std::string library_text = content.empty() ? "fixture library " + library + "\n" : content;
+  std::string output;
+  const int code = run("python3 " + shell_quote((dir / "apk.py").string()) + " " +
+                           shell_quote(path.string()) + " " + shell_quote(library) + " " +
+                           shell_quote(library_text) + " " +
+                           shell_quote((fixtures_dir() / "port/cmake/icon.png").string()),
+                       &output);
+  EXPECT_EQ(code, 0) << "cannot make " << path << ": " << output;
+  return code == 0;
+}
+
 }  // namespace testing_support

@@ -64,6 +64,12 @@ std::uint64_t peak_memory();
 // their size on disk (Python's zlib); true when it was written.
 bool write_zero_bomb(const fs::path& path, const std::string& name, std::uint64_t size);
 
+// Makes an APK at `path` (Python's zipfile) as a game's stands in the test port: a manifest,
+// lib/armeabi-v7a/lib<library>.so holding `content` (by default the stand-in whose hash the
+// fixture catalogue knows for `library`), a data file below assets/ and a launcher icon. True
+// when it was written.
+bool make_apk(const fs::path& path, const std::string& library, const std::string& content = "");
+
 // True in the Windows build of the tests, which runs under Wine in CI.
 #ifdef _WIN32
 constexpr bool kWindows = true;
