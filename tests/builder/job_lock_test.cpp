@@ -5,8 +5,19 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QSysInfo>
+#include <errno.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "builder/build_lock.hpp"
 #include "builder/job.hpp"
@@ -93,6 +104,131 @@ TEST(CacheLock, ACacheThatCannotBeMadeFailsWithItsPathAndWritesNoLog) {
   EXPECT_EQ(result.message, "Cannot write " + cache);
   EXPECT_EQ(result.lines, QStringList{"error: Cannot write " + cache});
   EXPECT_FALSE(fs::exists(ws.log()));
+}
+
+// How long a wait for the lock may take before it counts as hung; only a hang reaches it.
+constexpr std::chrono::minutes kHang(8);
+
+// What one take_lock call did.
+struct Taking {
+  bool ended = false;  // within the hang bound
+  bool ok = false;
+  QString note;
+  QString error;
+  QString waiting;  // the line it waited with, if it waited
+};
+
+// Runs take_lock on `lock` in a thread of its own, after `prepare` there; a wait cancels
+// itself. Should the call not end within the hang bound, `unblock` lets it end, so that a
+// fault fails the test instead of hanging it.
+Taking take_on_thread(builder::platform::FileLock& lock, const std::function<void()>& prepare,
+                      const std::function<void()>& unblock) {
+  Taking taking;
+  std::atomic<bool> cancel{false};
+  std::promise<void> done;
+  std::future<void> ended = done.get_future();
+  std::thread thread([&] {
+    if (prepare) prepare();
+    const auto on_wait = [&](const QString& line) {
+      taking.waiting = line;
+      cancel.store(true);
+    };
+    taking.ok = builder::take_lock(lock, cancel, on_wait, taking.note, taking.error);
+    done.set_value();
+  });
+  taking.ended = ended.wait_for(kHang) == std::future_status::ready;
+  if (!taking.ended && unblock) unblock();
+  thread.join();
+  return taking;
+}
+
+TEST(TakeLock, ACancelWhileWaitingEndsTheWaitAsCancelled) {
+  TempDir dir;
+  const QString path = q(dir / "build.lock");
+  builder::platform::FileLock other(path);
+  ASSERT_EQ(other.try_lock(builder::lock_holder()), builder::platform::FileLock::State::Taken);
+  builder::platform::FileLock mine(path);
+  const Taking taking = take_on_thread(mine, {}, [&] { other.release(); });
+  EXPECT_TRUE(taking.ended) << "a cancel did not end the wait";
+  EXPECT_FALSE(taking.ok);
+  EXPECT_EQ(taking.error, "Cancelled");
+  EXPECT_EQ(taking.waiting, builder::waiting_line(path));
+}
+
+// A lock file that is a folder cannot be opened, before the folder is made or after.
+TEST(TakeLock, ALockFileThatCannotBeOpenedFailsWithItsFolder) {
+  TempDir dir;
+  const QString folder = q(dir / "cache");
+  ASSERT_TRUE(QDir().mkpath(folder + "/build.lock"));
+  builder::platform::FileLock lock(folder + "/build.lock");
+  const Taking taking =
+      take_on_thread(lock, {}, [&] { QDir(folder + "/build.lock").removeRecursively(); });
+  EXPECT_TRUE(taking.ended) << "a lock file that cannot be opened kept it trying";
+  EXPECT_FALSE(taking.ok);
+  EXPECT_EQ(taking.error, "Cannot write " + QDir::toNativeSeparators(folder));
+}
+
+TEST(TakeLock, AMissingFolderIsMadeForTheLock) {
+  TempDir dir;
+  const QString path = q(dir / "cleared/cache/build.lock");
+  builder::platform::FileLock lock(path);
+  const Taking taking = take_on_thread(lock, {}, {});
+  EXPECT_TRUE(taking.ok) << taking.error.toStdString();
+  EXPECT_TRUE(QFile::exists(path));
+}
+
+// Makes flock fail with ENOLCK in the calling thread alone, as on a share that cannot lock.
+bool refuse_flock_in_this_thread() {
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_flock, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOLCK & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {sizeof code / sizeof code[0], code};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(TakeLock, AFileSystemThatCannotLockLetsTheBuildGoOnAndSaysSo) {
+  TempDir dir;
+  const QString path = q(dir / "build.lock");
+  builder::platform::FileLock lock(path);
+  bool refused = false;
+  const Taking taking = take_on_thread(lock, [&] { refused = refuse_flock_in_this_thread(); }, {});
+  if (!refused) GTEST_SKIP() << "system calls cannot be filtered here";
+  EXPECT_TRUE(taking.ended);
+  EXPECT_TRUE(taking.ok);
+  EXPECT_EQ(taking.error, "");
+  EXPECT_EQ(taking.note, "The file system cannot lock " + QDir::toNativeSeparators(path) +
+                             ": building without waiting for other builds");
+}
+
+// The holder's lines are only a hint: whatever the file holds, the line stays readable.
+TEST(WaitingLine, NamesTheHolderOnlyFromWholeLines) {
+  TempDir dir;
+  const QString path = q(dir / "build.lock");
+  const QString prefix = "Waiting for " + QDir::toNativeSeparators(path) + " (held by ";
+  const struct {
+    const char* content;  // nullptr: no file
+    const char* holder;
+  } cases[] = {
+      {"4242\nrally-box\n", "process 4242 on rally-box"},
+      {"4242\nrally-box", "process 4242 on rally-box"},
+      {nullptr, "another build"},
+      {"", "another build"},
+      {"4242\n", "another build"},
+      {"42a\nrally-box\n", "another build"},
+      {"-7\nrally-box\n", "another build"},
+      {"0\nrally-box\n", "another build"},
+      {"\x01\x02\x03", "another build"},
+  };
+  for (const auto& each : cases) {
+    QFile::remove(path);
+    if (each.content) write_text(dir / "build.lock", each.content);
+    EXPECT_EQ(builder::waiting_line(path), prefix + each.holder + ")")
+        << (each.content ? each.content : "(no file)");
+  }
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <iterator>
 #include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -264,8 +266,10 @@ const Road kRoads[] = {
     {"ProcessGroup", false, true},
 };
 
-// Nobody's ids: an unprivileged user that exists everywhere.
-const char* const kOtherUser[] = {"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+// An unprivileged user's ids. Not the kernel's overflow ids (65534), which a user namespace
+// without an id map would show as well.
+const char* const kOtherUser[] = {"--reuid=65533", "--regid=65533", "--clear-groups", "--"};
+const char* const kOtherOwner = "65533:65533";
 
 // Whether `command` succeeds as the other user.
 bool other_user_can(const QStringList& command) {
@@ -321,7 +325,7 @@ class RoadTest : public Play {
       data = sandbox.root + "/data";
       sandbox.program = own_.path() + "/" + QFileInfo(program_path()).fileName();
       ASSERT_TRUE(QFile::copy(program_path(), sandbox.program));
-      QProcess::execute("chown", {"-R", "65534:65534", own_.path()});
+      QProcess::execute("chown", {"-R", kOtherOwner, own_.path()});
       if (!other_user_can({"test", "-x", sandbox.program}))
         GTEST_SKIP() << "the other user cannot reach " << qPrintable(own_.path());
     }
@@ -336,7 +340,7 @@ class RoadTest : public Play {
     if (road_.no_namespace) env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
     launcher.setProcessEnvironment(env);
     if (road_.as_other_user) {
-      QProcess::execute("chown", {"-R", "65534:65534", sandbox.root});
+      QProcess::execute("chown", {"-R", kOtherOwner, sandbox.root});
       launcher.setArguments(QStringList(std::begin(kOtherUser), std::end(kOtherUser)) +
                             QStringList{sandbox.program} + args);
       launcher.setProgram("setpriv");
@@ -380,7 +384,7 @@ TEST_P(PlayRoads, KeepTheGamesInputOutputExitCodeAndFolder) {
   place_game("rally", "#!/bin/sh\nkill -SEGV $$\n");
   const QStringList play = {"--data=" + data, "--play=pinball"};
   EXPECT_EQ(run(play + QStringList{"-v"}, "hello game\n"), 7);
-  const QByteArray user = road_.as_other_user ? "65534 65534"
+  const QByteArray user = road_.as_other_user ? "65533 65533"
                                               : QByteArray::number(geteuid()) + " " +
                                                     QByteArray::number(getegid());
   EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() + "/saves/pinball -v\nfolder: " +
@@ -472,5 +476,49 @@ INSTANTIATE_TEST_SUITE_P(Launcher, GameEnds,
                          testing::Combine(testing::ValuesIn(kRoads),
                                           testing::Values(SIGKILL, SIGTERM)),
                          ending_name);
+
+// Started from a terminal, the game stays in the terminal's job, where it may read it: a game
+// in a group of its own would be stopped at its first read.
+TEST_F(Play, AGameStartedFromATerminalReadsIt) {
+  place_game("pinball");
+  QProcess setup;
+  sandbox.setup(setup, {"--data=" + data, "--play=pinball"});
+  // The group fallback, the one road that could take the game out of the terminal's job.
+  sandbox.env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
+  // Everything the child needs is made before the fork.
+  QList<QByteArray> words = {QFile::encodeName(sandbox.program)};
+  for (const QString& arg : setup.arguments()) words << arg.toLocal8Bit();
+  QList<QByteArray> settings;
+  for (const QString& each : sandbox.env.toStringList()) settings << each.toLocal8Bit();
+  std::vector<char*> argv;
+  for (QByteArray& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (QByteArray& each : settings) envp.push_back(each.data());
+  envp.push_back(nullptr);
+  ASSERT_TRUE(QDir().mkpath(sandbox.cwd));
+  const QByteArray cwd = QFile::encodeName(sandbox.cwd);
+
+  int terminal = -1;
+  const pid_t launcher = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(launcher, 0);
+  if (launcher == 0) {
+    if (chdir(cwd.constData()) == 0) execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  const int held = int(::syscall(SYS_pidfd_open, launcher, 0));
+  ASSERT_GE(held, 0);
+  const char line[] = "hello game\n";
+  EXPECT_EQ(::write(terminal, line, sizeof line - 1), ssize_t(sizeof line - 1));
+  const bool ended = ends_within(held, kHangMs);
+  if (!ended) ::syscall(SYS_pidfd_send_signal, held, SIGKILL, nullptr, 0);
+  int status = 0;
+  ::waitpid(launcher, &status, 0);
+  ::close(held);
+  ::close(terminal);
+  ASSERT_TRUE(ended) << "the game could not read the terminal";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(log("pinball.log").contains("stdin: hello game\n")) << log("pinball.log").constData();
+}
 
 }  // namespace

@@ -250,10 +250,17 @@ TEST_F(BreezeSchemes, PalettesAsKdeMakesThem) {
 }
 
 TEST_F(BreezeSchemes, TheDropHighlightShowsAndKeepsItsTextsReadable) {
-  for (const char* scheme : {k_light, k_dark}) {
-    SCOPED_TRACE(scheme);
-    const QPalette palette =
-        KColorScheme::createApplicationPalette(KSharedConfig::openConfig(scheme));
+  const QPalette light = KColorScheme::createApplicationPalette(KSharedConfig::openConfig(k_light));
+  // A user's scheme whose text has little contrast to spare: the tint must give way.
+  QPalette grey_text = light;
+  grey_text.setColor(QPalette::Text, QColor("#666666"));
+  grey_text.setColor(QPalette::Highlight, QColor("#1e3a8a"));
+  const std::pair<const char*, QPalette> palettes[] = {
+      {"light", light},
+      {"dark", KColorScheme::createApplicationPalette(KSharedConfig::openConfig(k_dark))},
+      {"grey text", grey_text}};
+  for (const auto& [name, palette] : palettes) {
+    SCOPED_TRACE(name);
     builder::DropArea area;
     area.setPalette(palette);
     QFont font = area.font();

@@ -315,11 +315,15 @@ TEST_F(WindowResult, TimeLeftTextsKeepOneLineAndTheWindowItsHeight) {
   settle();
   const int height = window_.height();
   const int line = window_.eta_label->fontMetrics().lineSpacing();
+  // Room for the longest text from the start: the status beside it never reflows.
+  const int width = window_.eta_label->width();
   for (qint64 eta : {30, 5399, 7199, 99 * 3600 + 3599, -1, 45}) {
     window_.eta_label->setText(builder::eta_text(eta));
     settle();
     EXPECT_LT(window_.eta_label->height(), 2 * line) << eta;
     EXPECT_EQ(window_.height(), height) << eta;
+    EXPECT_EQ(window_.eta_label->width(), width) << eta;
+
   }
 }
 
