@@ -178,9 +178,9 @@ TEST(WindowsBuild, FailuresCancelsAndMovedSources) {
     Fault fault("configure-hold");
     const JobResult result = run_job(pinball_request(ws), configure_line);
     expect_failure(result, "Cancelled", ws.log());
-    // The held step lasts a minute; the job ends at its next look at the flag.
+    // The held step would wait about a minute and then say so; the cancel ended it instead.
     EXPECT_GE(result.seconds_after_cancel, 0);
-    EXPECT_LT(result.seconds_after_cancel, 10);
+    EXPECT_TRUE(containing(result.lines, "held and released").isEmpty());
     expect_nothing_left(build);
   }
 
@@ -197,7 +197,7 @@ TEST(WindowsBuild, FailuresCancelsAndMovedSources) {
         << result.lines.join('\n').toStdString();
     EXPECT_EQ(result.phases[2].weight, 25);  // the build folder was deleted
     EXPECT_GE(result.seconds_after_cancel, 0);
-    EXPECT_LT(result.seconds_after_cancel, 10);
+    EXPECT_TRUE(containing(result.lines, "held and released").isEmpty());
     expect_nothing_left(moved / "build/windows");
   }
 }

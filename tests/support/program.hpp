@@ -16,11 +16,6 @@
 
 namespace testing_support {
 
-// How long a child run may take before it counts as hung. Only a hang reaches it: a full build
-// of the fixture port on a machine loaded many times over still ends well inside it, and CTest's
-// own limit per test (ten minutes) stays above it.
-constexpr int kHangMs = 480000;
-
 // What one run of the program left.
 struct Outcome {
   int code = -1;  // -1 when it did not finish normally in time

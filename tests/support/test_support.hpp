@@ -12,6 +12,11 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
+// How long a child run or a build may take before it counts as hung. Only a hang reaches it: a
+// full build of the fixture port on a machine loaded many times over still ends well inside it,
+// and CTest's own limit per test (ten minutes) stays above it.
+constexpr int kHangMs = 480000;
+
 // A fresh, empty folder below the build tree, removed again on destruction.
 class TempDir {
  public:
