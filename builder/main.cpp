@@ -17,6 +17,7 @@
 #include "builder/job.hpp"
 #include "builder/job_console.hpp"
 #include "builder/launcher.hpp"
+#include "builder/platform.hpp"
 #include "builder/paths.hpp"
 #include "builder/termination.hpp"
 #include "builder/startup.hpp"
@@ -122,6 +123,7 @@ int run_gui(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  builder::platform::keep_child_exit_codes();
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--build") == 0) {
       // Before anything is touched: a path that does not decode would name another file.

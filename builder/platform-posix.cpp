@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,13 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
 
 const char* const kExe = "";
 const char* const kPathSep = ":";
+
+void keep_child_exit_codes() {
+  struct sigaction action = {};
+  // Only an ignored signal outlives exec; a handler of the parent's never does.
+  if (sigaction(SIGCHLD, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+    signal(SIGCHLD, SIG_DFL);
+}
 
 std::optional<quint64> free_memory() {
   QFile file("/proc/meminfo");

@@ -79,6 +79,8 @@ void remove_folder_later(const QString& folder, const QString& working_dir) {
 const char* const kExe = ".exe";
 const char* const kPathSep = ";";
 
+void keep_child_exit_codes() {}
+
 std::optional<quint64> free_memory() {
   MEMORYSTATUSEX status;
   status.dwLength = sizeof(status);

@@ -36,6 +36,10 @@ void remove_folder_later(const QString& folder, const QString& working_dir);
 extern const char* const kExe;
 // The separator of the PATH variable: ";" on Windows, ":" elsewhere.
 extern const char* const kPathSep;
+// Lets this process learn how its children end, whatever its parent left it: a child signal
+// inherited as ignored would have the system reap a tool or the game before anyone reads its
+// exit code. Nothing to do on Windows.
+void keep_child_exit_codes();
 
 // Available physical memory in bytes, or no value when the system cannot tell.
 std::optional<quint64> free_memory();

@@ -100,6 +100,31 @@ TEST_F(Play, RunsTheGameWithItsSavesOptionsAndInput) {
   EXPECT_FALSE(QFileInfo::exists(data + "/saves/pinball"));  // nothing to migrate, nothing made
 }
 
+// A launcher whose parent ignores SIGCHLD inherits that; the kernel would then reap the game
+// before the launcher could read how it ended.
+TEST_F(Play, AParentIgnoringChildSignalsStillGetsTheGamesExitCode) {
+  place_game("pinball");
+  sandbox.env.insert("GAME_EXIT", "7");
+  const QString wrapper = sandbox.root + "/ignoring-chld";
+  ASSERT_TRUE(write_file(wrapper, "#!/usr/bin/env python3\n"
+                                  "import os, signal, sys\n"
+                                  "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
+                                  "os.execv(sys.argv[1], sys.argv[1:])\n"));
+  QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QString launcher = sandbox.program;
+  sandbox.program = wrapper;
+  for (const bool namespaces : {true, false}) {
+    SCOPED_TRACE(namespaces ? "in a namespace" : "in a process group");
+    if (namespaces)
+      sandbox.env.remove("SKARNBOLT_NO_GAME_NAMESPACE");
+    else
+      sandbox.env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
+    const Outcome outcome = sandbox.run(
+        QStringList{launcher, "--data=" + data, "--play=pinball"}, "hello game\n");
+    EXPECT_EQ(outcome.code, 7) << outcome.err.toStdString();
+  }
+}
+
 TEST_F(Play, ACrashEndsWithOne) {
   place_game("rally", "#!/bin/sh\nkill -SEGV $$\n");
   EXPECT_EQ(play("rally").code, 1);
