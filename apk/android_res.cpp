@@ -18,9 +18,7 @@ bool inside(const Bytes& d, std::uint64_t pos, std::uint64_t width) {
   return pos <= d.size() && d.size() - pos >= width;
 }
 
-std::uint32_t u8_at(const Bytes& d, std::uint64_t pos) {
-  return inside(d, pos, 1) ? d[pos] : 0;
-}
+std::uint32_t u8_at(const Bytes& d, std::uint64_t pos) { return inside(d, pos, 1) ? d[pos] : 0; }
 
 std::uint32_t u16_at(const Bytes& d, std::uint64_t pos) {
   if (!inside(d, pos, 2)) return 0;
@@ -169,8 +167,8 @@ struct Candidate {
 };
 
 // Examines one type chunk at q for the entry; appends at most one candidate.
-void scan_type_chunk(const Bytes& t, std::uint64_t q, std::uint32_t entry,
-                     const StringPool& values, std::vector<Candidate>& out) {
+void scan_type_chunk(const Bytes& t, std::uint64_t q, std::uint32_t entry, const StringPool& values,
+                     std::vector<Candidate>& out) {
   std::uint64_t header = u16_at(t, q + 2);
   std::uint16_t density = static_cast<std::uint16_t>(u16_at(t, q + 34));
   bool sparse = (u8_at(t, q + 9) & 0x01) != 0;
@@ -297,8 +295,7 @@ std::vector<IconFile> app_icons(ZipReader& reader) {
 std::optional<std::pair<std::uint32_t, std::uint32_t>> png_size(
     const std::vector<unsigned char>& png) {
   static const unsigned char kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-  if (png.size() < 24 || !std::equal(kSignature, kSignature + 8, png.begin()))
-    return std::nullopt;
+  if (png.size() < 24 || !std::equal(kSignature, kSignature + 8, png.begin())) return std::nullopt;
   return std::make_pair(be32_at(png, 16), be32_at(png, 20));
 }
 
@@ -318,9 +315,9 @@ std::vector<unsigned char> png_to_ico(const std::vector<unsigned char>& png) {
   put(1, 2);  // one image
   put(width < 256 ? width : 0, 1);
   put(height < 256 ? height : 0, 1);
-  put(0, 1);  // colour count
-  put(0, 1);  // reserved
-  put(1, 2);  // planes
+  put(0, 1);   // colour count
+  put(0, 1);   // reserved
+  put(1, 2);   // planes
   put(32, 2);  // bits per pixel
   put(static_cast<std::uint32_t>(png.size()), 4);
   put(22, 4);  // image data offset

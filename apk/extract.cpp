@@ -75,8 +75,9 @@ bool write_file(const std::filesystem::path& path, const std::vector<unsigned ch
   if (!ec && size == data.size()) {
     std::ifstream in(path, std::ios::binary);
     std::vector<unsigned char> existing(data.size());
-    if (in && in.read(reinterpret_cast<char*>(existing.data()),
-                      static_cast<std::streamsize>(existing.size())) &&
+    if (in &&
+        in.read(reinterpret_cast<char*>(existing.data()),
+                static_cast<std::streamsize>(existing.size())) &&
         existing == data) {
       return true;
     }
@@ -84,8 +85,7 @@ bool write_file(const std::filesystem::path& path, const std::vector<unsigned ch
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return false;
-  out.write(reinterpret_cast<const char*>(data.data()),
-            static_cast<std::streamsize>(data.size()));
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   // A failed flush at close sets the stream's failure bit too.
   out.close();
   return !out.fail();
@@ -103,9 +103,7 @@ using Bytes = std::vector<unsigned char>;
 
 // True when the name may be written below a folder exactly as it is: the member-name rule
 // holds and the name is already in its plain form, so nothing is normalised.
-bool safe_name(const std::string& name) {
-  return !name.empty() && safe_member_name(name) == name;
-}
+bool safe_name(const std::string& name) { return !name.empty() && safe_member_name(name) == name; }
 
 // A whole file; none when it cannot be opened or yields fewer bytes than its size.
 std::optional<Bytes> read_file(const std::filesystem::path& path) {
@@ -239,8 +237,8 @@ bool lies_within(const std::filesystem::path& path, const std::filesystem::path&
 
 }  // namespace
 
-bool extract_assets_service(const std::filesystem::path& source,
-                            const std::filesystem::path& dest, std::string& error) {
+bool extract_assets_service(const std::filesystem::path& source, const std::filesystem::path& dest,
+                            std::string& error) {
   // `dest` is replaced as a whole; that must never destroy the user's own files.
   if (lies_within(source, dest)) {
     error = "source " + utf8_path(source) + " lies inside the destination " + utf8_path(dest);

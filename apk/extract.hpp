@@ -31,7 +31,7 @@ bool extract(ZipReader& reader, const GameSpec& spec, const std::filesystem::pat
 
 // Replaces `dest` with the extra service assets of a folder or a ZIP archive; refuses,
 // removing nothing, when `dest` holds the source.
-bool extract_assets_service(const std::filesystem::path& source,
-                            const std::filesystem::path& dest, std::string& error);
+bool extract_assets_service(const std::filesystem::path& source, const std::filesystem::path& dest,
+                            std::string& error);
 
 }  // namespace apk

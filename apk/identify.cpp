@@ -18,9 +18,8 @@ ApkIdentity identify(ZipReader& reader, const std::vector<GameSpec>& specs) {
     // Hashed as it is inflated, so a library of any size costs a few chunks of memory. A
     // damaged library counts as absent; the reader keeps the reason.
     Sha256 hash;
-    const bool read = reader.stream(*entry, [&hash](const unsigned char* data, std::size_t size) {
-      hash.update(data, size);
-    });
+    const bool read = reader.stream(
+        *entry, [&hash](const unsigned char* data, std::size_t size) { hash.update(data, size); });
     if (!read) continue;
     result.library_found = true;
     result.library_sha256 = hash.hex();

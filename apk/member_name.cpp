@@ -42,9 +42,7 @@ bool utf8_text(std::string_view text) {
 
 // A colon makes a drive or a stream on Windows. A control character blurs a listing's lines
 // and, as a NUL, ends the name early.
-bool refused_character(unsigned char c) {
-  return c < 0x20 || c == ':';
-}
+bool refused_character(unsigned char c) { return c < 0x20 || c == ':'; }
 
 // Windows takes these names, with any extension and blanks before it, for the device.
 bool device_name(std::string_view piece) {
@@ -60,8 +58,8 @@ bool device_name(std::string_view piece) {
   if (!stem.starts_with("com") && !stem.starts_with("lpt")) return false;
   // A digit, or a superscript one, two or three in UTF-8.
   const std::string number = stem.substr(3);
-  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
-         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 }  // namespace

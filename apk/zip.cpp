@@ -244,8 +244,7 @@ bool ZipReader::open(const std::filesystem::path& path) {
     entry.name.assign(reinterpret_cast<const char*>(r + kCentralRecord), name_length);
     if (extra_length >= 4) {
       const unsigned char* extra = r + kCentralRecord + name_length;
-      read_zip64_extra(extra, extra + extra_length, entry,
-                       entry.uncompressed_size == 0xFFFFFFFF,
+      read_zip64_extra(extra, extra + extra_length, entry, entry.uncompressed_size == 0xFFFFFFFF,
                        entry.compressed_size == 0xFFFFFFFF,
                        entry.local_header_offset == 0xFFFFFFFF);
     }
@@ -271,8 +270,8 @@ const ZipEntry* ZipReader::find(const std::string& name) const {
 
 std::optional<std::uint64_t> ZipReader::seek_data(const ZipEntry& entry) {
   unsigned char header[30];
-  if (!file || !seek(file, entry.local_header_offset) ||
-      !read_exact(file, header, sizeof header) || get32(header) != kLocalSignature) {
+  if (!file || !seek(file, entry.local_header_offset) || !read_exact(file, header, sizeof header) ||
+      get32(header) != kLocalSignature) {
     error = "damaged entry " + entry.name;
     return std::nullopt;
   }
@@ -361,7 +360,8 @@ bool ZipReader::stream(const ZipEntry& entry,
   }
   if (!seek_data(entry)) return false;
   const std::string failed = "cannot inflate " + entry.name;
-  if (entry.method == 8 && entry.uncompressed_size > entry.compressed_size * kMaxInflateRatio + 1024) {
+  if (entry.method == 8 &&
+      entry.uncompressed_size > entry.compressed_size * kMaxInflateRatio + 1024) {
     error = failed;
     return false;
   }
@@ -461,8 +461,8 @@ bool ZipWriter::open(const std::filesystem::path& path) {
   return true;
 }
 
-bool ZipWriter::add(const std::string& name, const std::vector<unsigned char>& data,
-                    bool deflate, std::uint32_t alignment) {
+bool ZipWriter::add(const std::string& name, const std::vector<unsigned char>& data, bool deflate,
+                    std::uint32_t alignment) {
   if (!file) {
     error = "cannot write " + name;
     return false;
@@ -591,8 +591,8 @@ bool ZipWriter::close() {
   const std::uint64_t dir_size = out.size();
 
   // Refuse what the classic end record cannot hold rather than write it truncated.
-  if (offset < 0 || static_cast<std::uint64_t>(offset) > kWriterLimit ||
-      dir_size > 0xFFFFFFFF || entries.size() > 0xFFFF) {
+  if (offset < 0 || static_cast<std::uint64_t>(offset) > kWriterLimit || dir_size > 0xFFFFFFFF ||
+      entries.size() > 0xFFFF) {
     std::fclose(file);
     file = nullptr;
     error = "archive too large";

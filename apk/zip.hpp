@@ -13,13 +13,13 @@ namespace apk {
 
 // One central-directory record.
 struct ZipEntry {
-  std::string name;                    // as stored, no decoding
-  std::uint16_t method = 0;            // 0 stored, 8 deflate, others unsupported
+  std::string name;          // as stored, no decoding
+  std::uint16_t method = 0;  // 0 stored, 8 deflate, others unsupported
   std::uint32_t crc32 = 0;
   std::uint64_t compressed_size = 0;
   std::uint64_t uncompressed_size = 0;
   std::uint64_t local_header_offset = 0;  // prefix bias already added
-  std::uint16_t unix_mode = 0;         // upper external attributes when made on Unix, else 0
+  std::uint16_t unix_mode = 0;            // upper external attributes when made on Unix, else 0
 };
 
 // Reads a ZIP or ZIP64 archive; failures leave a lower-case text in `error`.

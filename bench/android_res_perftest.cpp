@@ -5,11 +5,11 @@
 // cost seconds to hours; read once, the time is inflating the table and it.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "apk/android_res.hpp"
 #include "apk/zip.hpp"
@@ -117,8 +117,8 @@ struct Apks {
 
   bool make(const fs::path& apk, int chunks, std::uintmax_t pad_to, int largest) const {
     const std::string command = "python3 '" + (dir / "make.py").string() + "' '" + apk.string() +
-                                "' " + std::to_string(chunks) + " " + std::to_string(pad_to) +
-                                " " + std::to_string(largest);
+                                "' " + std::to_string(chunks) + " " + std::to_string(pad_to) + " " +
+                                std::to_string(largest);
     return std::system(command.c_str()) == 0;
   }
 };
@@ -149,7 +149,8 @@ void lookup(benchmark::State& state, fs::path Apks::*which) {
   double inflated = 0;
   if (reader.open(apk))
     for (const apk::ZipEntry& e : reader.entries)
-      if (e.name.rfind("assets/", 0) != 0 && e.name != "classes.dex") inflated += e.uncompressed_size;
+      if (e.name.rfind("assets/", 0) != 0 && e.name != "classes.dex")
+        inflated += e.uncompressed_size;
   state.counters["apk_kib"] = double(fs::file_size(apk)) / 1024;
   state.counters["inflated_mib"] = inflated / (1 << 20);
   state.counters["icons"] = double(found);

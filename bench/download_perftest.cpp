@@ -26,8 +26,7 @@ struct Peer {
   bool ok = false;
 
   Peer() {
-    if (!server.ok())
-      return;
+    if (!server.ok()) return;
     url = server.url("pattern/" + QString::number(kBody));
     QProcess digest;
     digest.start("python3", {"-c",
@@ -56,8 +55,7 @@ Peer& peer() {
 // The largest resident set so far, in bytes; 0 where /proc is missing.
 qint64 peak_rss() {
   QFile status("/proc/self/status");
-  if (!status.open(QIODevice::ReadOnly))
-    return 0;
+  if (!status.open(QIODevice::ReadOnly)) return 0;
   for (const QByteArray& line : status.readAll().split('\n'))
     if (line.startsWith("VmHWM:"))
       return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
@@ -67,8 +65,7 @@ qint64 peak_rss() {
 // Starts a fresh peak measurement (Linux: writing 5 to clear_refs resets VmHWM).
 void reset_peak_rss() {
   QFile refs("/proc/self/clear_refs");
-  if (refs.open(QIODevice::WriteOnly))
-    refs.write("5");
+  if (refs.open(QIODevice::WriteOnly)) refs.write("5");
 }
 
 // curl -s -o of the same address; its wall time in seconds, or a negative value on failure.
@@ -76,8 +73,8 @@ double curl_seconds(const Peer& p, const QString& target) {
   QFile::remove(target);
   QElapsedTimer clock;
   clock.start();
-  const int code = QProcess::execute(
-      "curl", {"-s", "-o", target, "--cacert", p.server.certificate(), p.url});
+  const int code =
+      QProcess::execute("curl", {"-s", "-o", target, "--cacert", p.server.certificate(), p.url});
   const double seconds = clock.nsecsElapsed() / 1e9;
   QFile::remove(target);
   return code == 0 ? seconds : -1;

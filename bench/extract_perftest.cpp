@@ -2,13 +2,13 @@
 // of the same assets, and a second extraction over an unchanged folder.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "apk/extract.hpp"
@@ -122,7 +122,8 @@ void BM_ExtractFirstRunVsUnzip(benchmark::State& state) {
     unzip_total += u;
   }
   state.SetBytesProcessed(std::int64_t(state.iterations()) * kFiles * std::int64_t(kFileSize));
-  state.counters["unzip_ms"] = benchmark::Counter(unzip_total * 1000, benchmark::Counter::kAvgIterations);
+  state.counters["unzip_ms"] =
+      benchmark::Counter(unzip_total * 1000, benchmark::Counter::kAvgIterations);
   state.counters["ratio"] = unzip_total > 0 ? extract_total / unzip_total : 0;
 }
 BENCHMARK(BM_ExtractFirstRunVsUnzip)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(6);

@@ -47,14 +47,22 @@ void BM_JobRebuildAgainstManual(benchmark::State& state) {
   const QString cmake = q(ws.cache() / "tools/cmake/bin/cmake");
   const QString source = q(ws.cache() / "source");
   const QStringList configure = {
-      "-S", source, "-B", q(build), "-G", "Ninja",
+      "-S",
+      source,
+      "-B",
+      q(build),
+      "-G",
+      "Ninja",
       "-DCMAKE_MAKE_PROGRAM=" + q(ws.cache() / "tools/ninja/ninja"),
-      "-DCMAKE_BUILD_TYPE=Release", "-DGAME_APKS=" + request.apk,
-      "-DSKARNBOLT_DEFAULT_MODS=default", "-DGAME_EXTRA_starwars2=",
+      "-DCMAKE_BUILD_TYPE=Release",
+      "-DGAME_APKS=" + request.apk,
+      "-DSKARNBOLT_DEFAULT_MODS=default",
+      "-DGAME_EXTRA_starwars2=",
       "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/llvm-mingw.cmake",
       "-DLLVM_MINGW=" + q(ws.cache() / "tools/llvm-mingw")};
-  const QStringList compile = {"--build", q(build), "--target", "skarnbolt-pinball", "-j",
-                               QString::number(builder::job_count())};
+  const QStringList compile = {"--build",  q(build),
+                               "--target", "skarnbolt-pinball",
+                               "-j",       QString::number(builder::job_count())};
 
   double job_seconds = 0, manual_seconds = 0;
   for (auto _ : state) {
@@ -81,6 +89,9 @@ void BM_JobRebuildAgainstManual(benchmark::State& state) {
       benchmark::Counter(manual_seconds, benchmark::Counter::kAvgIterations);
   state.counters["ratio"] = manual_seconds > 0 ? job_seconds / manual_seconds : 0;
 }
-BENCHMARK(BM_JobRebuildAgainstManual)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JobRebuildAgainstManual)
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

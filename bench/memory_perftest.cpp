@@ -25,8 +25,7 @@ double peak_kib(const Sandbox& sandbox, const QString& apk, int expected_code, s
       timed.run({"-f", "%M", "-o", out, sandbox.program, "--build", apk}, {}, 900000);
   bool ok = false;
   // time puts a line about a non-zero exit status before the figure.
-  const double kib =
-      QString::fromUtf8(file_bytes(out)).trimmed().split('\n').last().toDouble(&ok);
+  const double kib = QString::fromUtf8(file_bytes(out)).trimmed().split('\n').last().toDouble(&ok);
   if (outcome.code == expected_code && ok) return kib;
   why = apk.toStdString() + ": " + describe(outcome);
   return -1;

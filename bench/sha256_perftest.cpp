@@ -1,13 +1,13 @@
 // SHA-256 throughput on a library-sized buffer, beside openssl on the same bytes.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "apk/sha256.hpp"

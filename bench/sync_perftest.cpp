@@ -75,8 +75,7 @@ struct Tree {
     QDir().mkpath(source);
     QFile(source + "/CMakeLists.txt").open(QIODevice::WriteOnly);
     for (int i = 0; i < kFiles; ++i) {
-      const QString folder =
-          QString("%1/%2/d%3").arg(source, kEntries[i % 6]).arg(i / 600);
+      const QString folder = QString("%1/%2/d%3").arg(source, kEntries[i % 6]).arg(i / 600);
       QDir().mkpath(folder);
       QFile file(QString("%1/f%2.bin").arg(folder).arg(i));
       file.open(QIODevice::WriteOnly);
@@ -107,8 +106,8 @@ struct Tree {
   }
 
   bool rsync(benchmark::State& state) {
-    const std::string command = "rsync -a --checksum --delete " + quote(source) + "/ " +
-                                quote(rsync_mirror) + "/";
+    const std::string command =
+        "rsync -a --checksum --delete " + quote(source) + "/ " + quote(rsync_mirror) + "/";
     if (std::system(command.c_str()) != 0) {
       state.SkipWithError("rsync failed");
       return false;
@@ -187,6 +186,9 @@ BENCHMARK(BM_SyncSourcesFirstRun)->Unit(benchmark::kMillisecond)->UseRealTime()-
 BENCHMARK(BM_RsyncFirstRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_SyncSourcesUnchanged)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_RsyncUnchanged)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_SyncSourcesUnchangedVsRsync)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(BM_SyncSourcesUnchangedVsRsync)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(10);
 
 }  // namespace

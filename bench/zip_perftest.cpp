@@ -1,12 +1,12 @@
 // Reading one large APK entry and hashing it, as identification does, stored and deflated.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "apk/sha256.hpp"
@@ -28,7 +28,8 @@ std::vector<unsigned char> entry_data() {
     x ^= x << 13;
     x ^= x >> 7;
     x ^= x << 17;
-    for (int b = 0; b < 16; ++b) out[i + b] = static_cast<unsigned char>(alphabet[(x >> (4 * b)) & 15]);
+    for (int b = 0; b < 16; ++b)
+      out[i + b] = static_cast<unsigned char>(alphabet[(x >> (4 * b)) & 15]);
   }
   return out;
 }
@@ -50,16 +51,17 @@ struct Archive {
     }
     const fs::path script = dir / "make.py";
     if (std::FILE* f = std::fopen(script.string().c_str(), "w")) {
-      std::fprintf(f,
-                   "import zipfile, sys\n"
-                   "data = open(sys.argv[1], 'rb').read()\n"
-                   "with zipfile.ZipFile(sys.argv[2], 'w') as z:\n"
-                   "    z.writestr('lib/armeabi-v7a/libstored.so', data, zipfile.ZIP_STORED)\n"
-                   "    z.writestr('lib/armeabi-v7a/libdeflated.so', data, zipfile.ZIP_DEFLATED, 6)\n");
+      std::fprintf(
+          f,
+          "import zipfile, sys\n"
+          "data = open(sys.argv[1], 'rb').read()\n"
+          "with zipfile.ZipFile(sys.argv[2], 'w') as z:\n"
+          "    z.writestr('lib/armeabi-v7a/libstored.so', data, zipfile.ZIP_STORED)\n"
+          "    z.writestr('lib/armeabi-v7a/libdeflated.so', data, zipfile.ZIP_DEFLATED, 6)\n");
       std::fclose(f);
     }
-    const std::string command = "python3 '" + script.string() + "' '" + raw.string() + "' '" +
-                                path.string() + "'";
+    const std::string command =
+        "python3 '" + script.string() + "' '" + raw.string() + "' '" + path.string() + "'";
     ok = std::system(command.c_str()) == 0;
   }
   ~Archive() {
@@ -96,7 +98,8 @@ void read_and_hash(benchmark::State& state, const std::string& name) {
     }
     benchmark::DoNotOptimize(apk::sha256_hex(bytes->data(), bytes->size()));
   }
-  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(entry->uncompressed_size));
+  state.SetBytesProcessed(std::int64_t(state.iterations()) *
+                          std::int64_t(entry->uncompressed_size));
   state.counters["compressed_MiB"] = double(entry->compressed_size) / (1 << 20);
 }
 

@@ -54,8 +54,7 @@ std::optional<Game> identify_apk(const QString& path, const QList<Game>& games, 
   std::vector<apk::GameSpec> specs;
   specs.reserve(static_cast<std::size_t>(games.size()));
   for (const Game& game : games)
-    specs.push_back({game.id.toStdString(), game.library.toStdString(),
-                     game.sha256.toStdString()});
+    specs.push_back({game.id.toStdString(), game.library.toStdString(), game.sha256.toStdString()});
   const ApkIdentity identity = apk::identify(reader, specs);
 
   if (identity.spec) {

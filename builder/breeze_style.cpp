@@ -5,9 +5,9 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyle>
-#include <QStyleOption>
 #include <QStyleFactory>
 #include <QStyleHints>
+#include <QStyleOption>
 #include <QVariant>
 
 #include "kde/kcolorscheme.hpp"

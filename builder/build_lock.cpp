@@ -51,8 +51,7 @@ bool take_lock(platform::FileLock& lock, const std::atomic<bool>& cancel,
   bool made_folder = false;
   for (;;) {
     switch (lock.try_lock(holder)) {
-      case platform::FileLock::State::Taken:
-        return true;
+      case platform::FileLock::State::Taken: return true;
       case platform::FileLock::State::Unsupported:
         note = "The file system cannot lock " + QDir::toNativeSeparators(lock.path()) +
                ": building without waiting for other builds";
@@ -65,8 +64,7 @@ bool take_lock(platform::FileLock& lock, const std::atomic<bool>& cancel,
         }
         made_folder = true;
         continue;
-      case platform::FileLock::State::Held:
-        break;
+      case platform::FileLock::State::Held: break;
     }
     if (cancel.load()) {
       error = "Cancelled";

@@ -18,8 +18,7 @@ namespace {
 // Visible subfolders, ordered by character code so that the order does not depend on the
 // locale or on the file system.
 QStringList subfolders(const QString& folder) {
-  QStringList names =
-      QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+  QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -104,14 +104,12 @@ bool read_repository(const QString& cmake, const QString& database, const QStrin
                   QDirIterator::Subdirectories);
   while (it.hasNext()) {
     QFile desc(it.next());
-    if (!desc.open(QIODevice::ReadOnly))
-      continue;
+    if (!desc.open(QIODevice::ReadOnly)) continue;
     const QHash<QString, QString> fields = read_desc(desc.readAll());
     Package package;
     package.filename = fields.value("FILENAME");
     package.sha256 = fields.value("SHA256SUM");
-    if (!plain_name(package.filename) || package.sha256.isEmpty())
-      continue;
+    if (!plain_name(package.filename) || package.sha256.isEmpty()) continue;
     package.url = base + package.filename;
     package.size = fields.value("CSIZE").toLongLong();
     packages.insert(fields.value("NAME"), package);
@@ -136,17 +134,14 @@ QHash<QString, QString> read_desc(const QByteArray& text) {
       continue;
     }
     const QString value = line.trimmed();
-    if (have_value || value.isEmpty())
-      continue;
+    if (have_value || value.isEmpty()) continue;
     fields.insert(field, value);
     have_value = true;
   }
   return fields;
 }
 
-bool devkitpro_available() {
-  return QSysInfo::currentCpuArchitecture() == "x86_64";
-}
+bool devkitpro_available() { return QSysInfo::currentCpuArchitecture() == "x86_64"; }
 
 QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QString& error) {
   const QString root = cache_dir() + "/tools/devkitpro";
@@ -187,8 +182,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
       return {};
     }
     if (!stamp.isEmpty()) {
-      if (context.log)
-        context.log(failure + "; using the devkitPro packages already downloaded");
+      if (context.log) context.log(failure + "; using the devkitPro packages already downloaded");
       return root;
     }
     error = failure;
@@ -211,8 +205,7 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
     total += found->size;
   }
   const QString joined = names.join('\n');
-  if (stamp.trimmed() == joined)
-    return root;
+  if (stamp.trimmed() == joined) return root;
 
   const QString staging = cache_dir() + "/tools/devkitpro.tmp";
   remove_folder(staging);
@@ -223,15 +216,13 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
     piece.cancel = context.cancel;
     piece.log = context.log;
     piece.progress = [&](qint64 received, qint64) {
-      if (context.progress)
-        context.progress(done + qMin(received, package.size), total);
+      if (context.progress) context.progress(done + qMin(received, package.size), total);
     };
     const QString archive = downloads + "/" + package.filename;
     if (!download_checked(package.url, package.sha256, package.size, package.filename, archive,
                           piece, error))
       return {};
-    if (context.log)
-      context.log("Unpacking " + package.filename);
+    if (context.log) context.log("Unpacking " + package.filename);
     const int code = stays_inside(cmake, archive, links, context)
                          ? unpack(cmake, archive, staging, context)
                          : -1;
@@ -246,16 +237,14 @@ QString fetch_devkitpro(const QString& cmake, const FetchContext& context, QStri
   // Only a real folder is moved, so the installation is never a link out of the cache.
   const QString unpacked = staging + "/opt/devkitpro";
   const bool movable = real_folder(staging + "/opt") && real_folder(unpacked);
-  if (movable)
-    remove_folder(root);
+  if (movable) remove_folder(root);
   if (!movable || !QDir().rename(unpacked, root)) {
     error = "Cannot move devkitPro into " + QDir::toNativeSeparators(root);
     return {};
   }
   remove_folder(staging);
   QFile file(root + "/" + kStamp);
-  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-    file.write(joined.toUtf8());
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(joined.toUtf8());
   return root;
 }
 

@@ -76,23 +76,17 @@ qint64 stall_limit_ms() {
   return limit;
 }
 
-QString dest_dir(const Download& download) {
-  return cache_dir() + "/tools/" + download.folder;
-}
+QString dest_dir(const Download& download) { return cache_dir() + "/tools/" + download.folder; }
 
 // The archive's file name: the URL's last path segment, percent-decoded.
-QString archive_name(const QString& url) {
-  return QUrl(url).fileName(QUrl::FullyDecoded);
-}
+QString archive_name(const QString& url) { return QUrl(url).fileName(QUrl::FullyDecoded); }
 
 bool unpack_zip(const QString& archive, const QString& folder, const Download& download,
                 QString& error) {
   apk::ZipReader reader;
   std::string text;
-  if (reader.open(to_path(archive)) && apk::unpack(reader, to_path(folder), text, {}))
-    return true;
-  if (text.empty())
-    text = reader.error;
+  if (reader.open(to_path(archive)) && apk::unpack(reader, to_path(folder), text, {})) return true;
+  if (text.empty()) text = reader.error;
   error = "Cannot unpack " + download.name + ": " + QString::fromStdString(text);
   return false;
 }
@@ -102,10 +96,8 @@ bool unpack_tar(const QString& archive, const QString& folder, const Download& d
   QProcess tar;
   tar.start("tar", {"-xf", archive, "-C", folder});
   const bool started = tar.waitForStarted(-1);
-  if (started)
-    tar.waitForFinished(-1);
-  if (started && tar.exitStatus() == QProcess::NormalExit && tar.exitCode() == 0)
-    return true;
+  if (started) tar.waitForFinished(-1);
+  if (started && tar.exitStatus() == QProcess::NormalExit && tar.exitCode() == 0) return true;
   error =
       "Cannot unpack " + download.name + ": " + QString::fromLocal8Bit(tar.readAllStandardError());
   return false;
@@ -113,9 +105,7 @@ bool unpack_tar(const QString& archive, const QString& folder, const Download& d
 
 }  // namespace
 
-bool cancelled(const FetchContext& context) {
-  return context.cancel && context.cancel->load();
-}
+bool cancelled(const FetchContext& context) { return context.cancel && context.cancel->load(); }
 
 const Download* download_for(Tool tool) {
   switch (tool) {
@@ -133,17 +123,14 @@ const Download* download_for(Tool tool) {
 
 QString cached(const Download& download) {
   QFile stamp(dest_dir(download) + "/" + kStamp);
-  if (!stamp.open(QIODevice::ReadOnly))
-    return {};
-  if (QString::fromLatin1(stamp.readAll()).trimmed() != download.sha256)
-    return {};
+  if (!stamp.open(QIODevice::ReadOnly)) return {};
+  if (QString::fromLatin1(stamp.readAll()).trimmed() != download.sha256) return {};
   return dest_dir(download);
 }
 
 bool download_checked(const QString& url, const QString& sha256, qint64 size, const QString& name,
                       const QString& target, const FetchContext& context, QString& error) {
-  if (context.log)
-    context.log("Downloading " + url);
+  if (context.log) context.log("Downloading " + url);
   const QString part = target + ".part";
   // Unbuffered: every piece goes straight to the file, so a short write shows at once.
   QFile file(part);
@@ -173,25 +160,21 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size, co
   auto take = [&](const QByteArray& piece) {
     hash.update(reinterpret_cast<const unsigned char*>(piece.constData()), piece.size());
     received += piece.size();
-    if (!write_failed && file.write(piece) != piece.size())
-      write_failed = true;
+    if (!write_failed && file.write(piece) != piece.size()) write_failed = true;
   };
   auto abort = [&] {
-    if (reply->isRunning())
-      reply->abort();
+    if (reply->isRunning()) reply->abort();
   };
 
   QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
     quiet.restart();
     take(reply->readAll());
-    if (write_failed)
-      abort();
+    if (write_failed) abort();
     if (context.progress) {
       const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
       context.progress(received, length > 0 ? length : size);
     }
-    if (cancelled(context))
-      abort();
+    if (cancelled(context)) abort();
   });
   QObject::connect(reply.get(), &QNetworkReply::redirected, &loop, [&] { quiet.restart(); });
   QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -206,18 +189,14 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size, co
     }
   });
   watch.start(kWatchMs);
-  if (reply->isRunning())
-    loop.exec();
+  if (reply->isRunning()) loop.exec();
   watch.stop();
 
-  if (reply->isOpen())
-    take(reply->readAll());
+  if (reply->isOpen()) take(reply->readAll());
   // A failed final flush or close loses data just like a short write.
-  if (!file.flush())
-    write_failed = true;
+  if (!file.flush()) write_failed = true;
   file.close();
-  if (file.error() != QFileDevice::NoError)
-    write_failed = true;
+  if (file.error() != QFileDevice::NoError) write_failed = true;
 
   const QNetworkReply::NetworkError code = reply->error();
   const QString text = reply->errorString();
@@ -255,16 +234,14 @@ bool download_checked(const QString& url, const QString& sha256, qint64 size, co
 
 QString fetch(const Download& download, const FetchContext& context, QString& error) {
   const QString done = cached(download);
-  if (!done.isEmpty())
-    return done;
+  if (!done.isEmpty()) return done;
   const QString downloads = cache_dir() + "/downloads";
   QDir().mkpath(downloads);
   const QString archive = downloads + "/" + archive_name(download.url);
   if (!download_checked(download.url, download.sha256, download.size, download.name, archive,
                         context, error))
     return {};
-  if (context.log)
-    context.log("Unpacking " + download.name);
+  if (context.log) context.log("Unpacking " + download.name);
 
   const QString folder = dest_dir(download);
   const QString unpacked = folder + ".tmp";
@@ -275,8 +252,7 @@ QString fetch(const Download& download, const FetchContext& context, QString& er
   QDir().mkpath(unpacked);
   const bool ok = archive.endsWith(".zip") ? unpack_zip(archive, unpacked, download, error)
                                            : unpack_tar(archive, unpacked, download, error);
-  if (!ok)
-    return {};
+  if (!ok) return {};
 
   QDir().mkpath(QFileInfo(folder).path());
   const QStringList entries = QDir(unpacked).entryList(

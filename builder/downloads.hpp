@@ -47,9 +47,8 @@ QString cached(const Download& download);
 
 // Downloads `url` into `target` through target + ".part", checking the SHA-256 unless
 // `sha256` is empty. False with `error` set and no ".part" left behind.
-bool download_checked(const QString& url, const QString& sha256, qint64 size,
-                      const QString& name, const QString& target, const FetchContext& context,
-                      QString& error);
+bool download_checked(const QString& url, const QString& sha256, qint64 size, const QString& name,
+                      const QString& target, const FetchContext& context, QString& error);
 
 // Makes sure the tool is unpacked and stamped; its folder, or empty with `error` set.
 QString fetch(const Download& download, const FetchContext& context, QString& error);

@@ -3,12 +3,12 @@
 // closed.
 #include "builder/file_lock.hpp"
 
-#include <QFile>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
 
 namespace builder::platform {
 
@@ -28,8 +28,8 @@ FileLock::State FileLock::try_lock(const QByteArray& holder) {
     if (data_->fd < 0) return State::Failed;
     if (flock(data_->fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EWOULDBLOCK || errno == EINTR) return State::Held;
-      const bool unsupported = errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL ||
-                               errno == ENOSYS;
+      const bool unsupported =
+          errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL || errno == ENOSYS;
       release();
       return unsupported ? State::Unsupported : State::Failed;
     }

@@ -29,8 +29,7 @@ bool file_id(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 
 HANDLE open_lock_file(const QString& path) {
   const QString native = QDir::toNativeSeparators(path);
-  return CreateFileW(reinterpret_cast<const wchar_t*>(native.utf16()),
-                     GENERIC_READ | GENERIC_WRITE,
+  return CreateFileW(reinterpret_cast<const wchar_t*>(native.utf16()), GENERIC_READ | GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -50,17 +49,16 @@ FileLock::State FileLock::try_lock(const QByteArray& holder) {
       if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return State::Held;
       release();
       return code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION ? State::Unsupported
-                                                                          : State::Failed;
+                                                                           : State::Failed;
     }
     // The holder before may have removed the file while this one waited on it.
     BY_HANDLE_FILE_INFORMATION held;
     BY_HANDLE_FILE_INFORMATION named;
     HANDLE now = open_lock_file(path_);
-    const bool same = now != INVALID_HANDLE_VALUE && file_id(data_->file, held) &&
-                      file_id(now, named) &&
-                      held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-                      held.nFileIndexHigh == named.nFileIndexHigh &&
-                      held.nFileIndexLow == named.nFileIndexLow;
+    const bool same =
+        now != INVALID_HANDLE_VALUE && file_id(data_->file, held) && file_id(now, named) &&
+        held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+        held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
     if (now != INVALID_HANDLE_VALUE) CloseHandle(now);
     if (same) {
       // The holder's name is only for messages: failing to write it changes nothing.

@@ -8,7 +8,6 @@
 // only async-signal-safe functions and forks with _Fork, which runs no fork handlers.
 #include "builder/game_tie.hpp"
 
-#include <QProcess>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QProcess>
 
 #include "builder/termination.hpp"
 
@@ -115,9 +115,11 @@ bool fork_namespace() {
     close_all_but(link[0]);
     int status = SIGKILL;
     ssize_t got;
-    while ((got = read(link[0], &status, sizeof status)) < 0 && errno == EINTR) {}
+    while ((got = read(link[0], &status, sizeof status)) < 0 && errno == EINTR) {
+    }
     if (got != ssize_t(sizeof status)) status = SIGKILL;
-    while (waitpid(first, nullptr, 0) < 0 && errno == EINTR) {}
+    while (waitpid(first, nullptr, 0) < 0 && errno == EINTR) {
+    }
     end_as(status);
   }
 

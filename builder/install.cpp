@@ -78,8 +78,7 @@ bool make_folder(const BuiltGame& game, const QString& destination, QString& err
   QDir(destination + "/game").removeRecursively();
   // Every part is copied even after a failed one; the failure is reported once at the end.
   const bool lib_ok = copy_tree(game.data_dir + "/lib", destination + "/game/lib", notes);
-  const bool assets_ok =
-      copy_tree(game.data_dir + "/assets", destination + "/game/assets", notes);
+  const bool assets_ok = copy_tree(game.data_dir + "/assets", destination + "/game/assets", notes);
   const bool icon_ok =
       copy_tree(game.data_dir + "/icon.png", destination + "/game/icon.png", notes);
   if (!exe_ok || !lib_ok || !assets_ok || !icon_ok) {
@@ -220,8 +219,7 @@ bool Job::finish(QString& message, QString& result_path, QString& error) {
 
   const BuiltGame result{game, built + platform::kExe, build_dir + "/games/" + game.id};
   if (request.export_folder)
-    result_path =
-        export_folder(result, request.output, error, notes) ? request.output : QString();
+    result_path = export_folder(result, request.output, error, notes) ? request.output : QString();
   else if (request.install)
     result_path = install(result, error, notes);
   else

@@ -19,16 +19,16 @@ namespace builder {
 
 // What a front end hands to a Job; target_of tells what it builds for.
 struct Request {
-  QString apk;             // absolute path of the user's APK
-  Game game;               // the identified catalogue entry
-  QStringList mods;        // chosen mods, used only when default_mods is false
+  QString apk;       // absolute path of the user's APK
+  Game game;         // the identified catalogue entry
+  QStringList mods;  // chosen mods, used only when default_mods is false
   bool default_mods = true;
   bool android = false;
   bool switch_ = false;
-  bool install = true;     // install (Start menu, adb) rather than only save
-  QString output;          // where to save the result; empty means the default place
+  bool install = true;         // install (Start menu, adb) rather than only save
+  QString output;              // where to save the result; empty means the default place
   bool export_folder = false;  // launcher mode: export the Windows game into `output`
-  QString assets;          // the extra data of starwars2, else empty
+  QString assets;              // the extra data of starwars2, else empty
 };
 
 // What a build is for: this computer (a Windows game), an Android device or the Switch.
@@ -48,9 +48,9 @@ QList<Tool> build_tools(Target target);
 
 // One of Ninja's status lines, "[<done>/<steps>] <description>".
 struct NinjaStatus {
-  int steps = 0;      // all steps of the build, 0 when the count is no number
-  double cost = 0;    // expected seconds of the step described
-  QString text;       // what the progress shows for it; empty for the plain building text
+  int steps = 0;    // all steps of the build, 0 when the count is no number
+  double cost = 0;  // expected seconds of the step described
+  QString text;     // what the progress shows for it; empty for the plain building text
 };
 // The status in one line of Ninja's output; no value for any other line.
 std::optional<NinjaStatus> parse_ninja_status(const QString& line);

@@ -90,7 +90,8 @@ QStringList cmake_options(const Job& job, Target target) {
       "-DGAME_EXTRA_starwars2=" + (request.game.id == "starwars2" ? request.assets : "")};
   if (target == Target::Android) {
     options << "-DCMAKE_TOOLCHAIN_FILE=" + job.ndk + "/build/cmake/android.toolchain.cmake"
-            << "-DANDROID_ABI=arm64-v8a" << "-DANDROID_PLATFORM=android-24"
+            << "-DANDROID_ABI=arm64-v8a"
+            << "-DANDROID_PLATFORM=android-24"
             << "-DSKARNBOLT_HOST_TOOLS=" + job.host_tools_dir
             << "-DSKARNBOLT_ANDROID_SDK=" + job.sdk << "-DSKARNBOLT_JDK=" + job.jdk
             << "-DSKARNBOLT_ANDROID_KEYSTORE=" + data_dir() + "/android.keystore";
@@ -218,8 +219,8 @@ Job::Estimate Job::estimate_build(const QString& build_dir) const {
 }
 
 bool Job::build(const QString& build_dir, const QStringList& targets, QString& error) {
-  const QStringList arguments =
-      QStringList{"--build", build_dir, "--target"} + targets + QStringList{"-j", QString::number(jobs)};
+  const QStringList arguments = QStringList{"--build", build_dir, "--target"} + targets +
+                                QStringList{"-j", QString::number(jobs)};
   Estimate estimate = weigh_build(*this, build_dir);
   double total = 0;  // the cost of all steps, known from Ninja's first status line
   double done = 0;
@@ -233,8 +234,8 @@ bool Job::build(const QString& build_dir, const QStringList& targets, QString& e
     if (!seen) {
       // Ninja's own step count replaces the guess made from build.ninja's presence.
       seen = true;
-      estimate.other_steps = std::max(
-          0, status->steps - estimate.missing - (estimate.recompile ? 1 : 0) - 1);
+      estimate.other_steps =
+          std::max(0, status->steps - estimate.missing - (estimate.recompile ? 1 : 0) - 1);
       total = estimate.missing_seconds + estimate.other_steps * 1.5 + estimate.recompile_seconds;
       phases[3].weight = build_weight(estimate, jobs);
     }
@@ -262,7 +263,12 @@ void Job::reset_if_moved(const QString& build_dir) {
 
 bool Job::configure(const QString& build_dir, const QStringList& options, QString& error) {
   reset_if_moved(build_dir);
-  const QStringList arguments = QStringList{"-S", source, "-B", build_dir, "-G", "Ninja",
+  const QStringList arguments = QStringList{"-S",
+                                            source,
+                                            "-B",
+                                            build_dir,
+                                            "-G",
+                                            "Ninja",
                                             "-DCMAKE_MAKE_PROGRAM=" + ninja,
                                             "-DCMAKE_BUILD_TYPE=Release"} +
                                 options;

@@ -43,8 +43,8 @@ bool Job::prepare_tools(QString& error) {
   tools_context.progress = [&](qint64 received, qint64) {
     const qint64 counted = std::min(received, current->size) + done_before;
     set_phase(0, total > 0 ? double(counted) / total : double(counted));
-    report("Downloading " + current->name + " (" + format_size(received + done_before) +
-           " of " + format_size(total) + ")");
+    report("Downloading " + current->name + " (" + format_size(received + done_before) + " of " +
+           format_size(total) + ")");
   };
   for (const Download* row : missing) {
     current = row;
@@ -55,9 +55,8 @@ bool Job::prepare_tools(QString& error) {
 
   auto folder = [](Tool tool) { return cached(*download_for(tool)); };
   const QString cmake_dir = folder(Tool::CMake);
-  cmake = QFileInfo::exists(cmake_dir + "/CMake.app")
-              ? cmake_dir + "/CMake.app/Contents/bin/cmake"
-              : cmake_dir + "/bin/cmake" + platform::kExe;
+  cmake = QFileInfo::exists(cmake_dir + "/CMake.app") ? cmake_dir + "/CMake.app/Contents/bin/cmake"
+                                                      : cmake_dir + "/bin/cmake" + platform::kExe;
 
   if (nx) {
     report("Checking devkitPro");
@@ -70,8 +69,8 @@ bool Job::prepare_tools(QString& error) {
   }
 
   ninja = folder(Tool::Ninja) + "/ninja" + platform::kExe;
-  QFile::setPermissions(ninja, QFile::permissions(ninja) | QFile::ExeOwner | QFile::ExeGroup |
-                                   QFile::ExeOther);
+  QFile::setPermissions(
+      ninja, QFile::permissions(ninja) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
   llvm_mingw = folder(Tool::LlvmMingw);
   if (android) {
     ndk = folder(Tool::Ndk);
@@ -94,10 +93,10 @@ bool Job::prepare_tools(QString& error) {
 
 bool Job::build_host_tools(QString& error) {
   const QString host = cache_dir() + "/build/host";
-  const QStringList options = {"-DSKARNBOLT_TOOLS_ONLY=ON", "-DSKARNBOLT_SYSTEM_DEPS=OFF",
-                               "-DCMAKE_TOOLCHAIN_FILE=" + source +
-                                   "/cmake/toolchains/llvm-mingw.cmake",
-                               "-DLLVM_MINGW=" + llvm_mingw};
+  const QStringList options = {
+      "-DSKARNBOLT_TOOLS_ONLY=ON", "-DSKARNBOLT_SYSTEM_DEPS=OFF",
+      "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/llvm-mingw.cmake",
+      "-DLLVM_MINGW=" + llvm_mingw};
   reset_if_moved(host);
   const QString tool = host + "/host-tools/codelift" + platform::kExe;
   if (!QFileInfo::exists(tool) || !QFileInfo::exists(host + "/build.ninja")) {

@@ -7,9 +7,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include "builder/game_tie.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
-#include "builder/game_tie.hpp"
 #include "builder/platform.hpp"
 
 namespace builder::launcher {

@@ -11,12 +11,12 @@
 #include "builder/apk_match.hpp"
 #include "builder/build_lock.hpp"
 #include "builder/catalog.hpp"
+#include "builder/file_lock.hpp"
 #include "builder/job.hpp"
 #include "builder/job_console.hpp"
 #include "builder/launcher_parts.hpp"
 #include "builder/paths.hpp"
 #include "builder/termination.hpp"
-#include "builder/file_lock.hpp"
 
 namespace builder::launcher {
 
@@ -89,10 +89,13 @@ bool hold_data_folder(platform::FileLock& lock) {
   const std::atomic<bool> never{false};  // a signal while waiting ends the program at once
   QString note;
   QString error;
-  const bool held = take_lock(lock, never, [](const QString& line) {
-    print_progress(0, kWaitingStatus);
-    print_note(line);
-  }, note, error);
+  const bool held = take_lock(
+      lock, never,
+      [](const QString& line) {
+        print_progress(0, kWaitingStatus);
+        print_note(line);
+      },
+      note, error);
   if (!note.isEmpty()) print_note(note);
   return held;
 }

@@ -17,10 +17,10 @@
 #include "builder/job.hpp"
 #include "builder/job_console.hpp"
 #include "builder/launcher.hpp"
-#include "builder/platform.hpp"
 #include "builder/paths.hpp"
-#include "builder/termination.hpp"
+#include "builder/platform.hpp"
 #include "builder/startup.hpp"
+#include "builder/termination.hpp"
 #include "builder/window.hpp"
 
 namespace {

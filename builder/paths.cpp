@@ -55,7 +55,7 @@ bool starts_with_folder(const QString& path, const QString& folder) {
 constexpr std::size_t kChunk = 1 << 20;
 
 // The top-level entries of the port's tree that builds need.
-const char* const kMirrored[] = {"CMakeLists.txt", "LICENSE", "cmake",   "games",
+const char* const kMirrored[] = {"CMakeLists.txt", "LICENSE",  "cmake",   "games",
                                  "mods",           "platform", "runtime", "tools"};
 
 // True when `target` holds exactly the bytes of `file`. Sizes are compared through the chunk

@@ -3,6 +3,9 @@
 // of Start-menu shortcuts and the uninstall registry.
 #include "builder/platform.hpp"
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,9 +13,6 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace builder::platform {
 

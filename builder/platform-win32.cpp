@@ -39,8 +39,9 @@ bool is_folder_link(const QString& path) {
 bool folder_link_target_exists(const QString& path) {
   const QString native = QDir::toNativeSeparators(path);
   // Opening without FILE_FLAG_OPEN_REPARSE_POINT follows the junction to its target.
-  HANDLE handle = CreateFileW(wide(native), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(wide(native), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   CloseHandle(handle);
   return true;
@@ -50,8 +51,9 @@ bool make_folder_link(const QString& link, const QString& target) {
   QProcess process;
   process.setProgram("cmd.exe");
   // cmd.exe does its own quoting, so the argument string goes over unchanged.
-  process.setNativeArguments(QString("/d /c mklink /J \"%1\" \"%2\"")
-                                 .arg(QDir::toNativeSeparators(link), QDir::toNativeSeparators(target)));
+  process.setNativeArguments(
+      QString("/d /c mklink /J \"%1\" \"%2\"")
+          .arg(QDir::toNativeSeparators(link), QDir::toNativeSeparators(target)));
   process.setProcessChannelMode(QProcess::MergedChannels);
   process.start();
   if (!process.waitForFinished(-1)) return false;
@@ -93,8 +95,7 @@ QString short_path(const QString& path) {
   const DWORD length =
       GetShortPathNameW(wide(QDir::toNativeSeparators(path)), buffer, DWORD(std::size(buffer)));
   if (length < 1 || length >= std::size(buffer)) return path;
-  return QDir::fromNativeSeparators(
-      QString::fromWCharArray(buffer, int(length)));
+  return QDir::fromNativeSeparators(QString::fromWCharArray(buffer, int(length)));
 }
 
 // Installed games.

@@ -13,7 +13,6 @@ namespace builder {
 // once). `names` is the output of "cmake -E tar tf", `verbose` of
 // "cmake -E tar tvf" on the same archive. `links` holds the symbolic links of archives unpacked
 // earlier into the same folder, and gains this archive's.
-bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose,
-                      QSet<QString>& links);
+bool tar_listing_safe(const QByteArray& names, const QByteArray& verbose, QSet<QString>& links);
 
 }  // namespace builder

@@ -49,15 +49,15 @@ extern "C" void on_termination(int signo) {
 // doing, and then the program, with that signal's number.
 void end_on_second_signal() {
   unsigned char number = 0;
-  while (read(g_second_signal_pipe[0], &number, 1) < 0 && errno == EINTR) {}
+  while (read(g_second_signal_pipe[0], &number, 1) < 0 && errno == EINTR) {
+  }
   kill_process_tree(getpid());
   _exit(128 + number);
 }
 
 void install_handlers() {
   static const bool installed = [] {
-    if (pipe2(g_second_signal_pipe, O_CLOEXEC) == 0)
-      std::thread(end_on_second_signal).detach();
+    if (pipe2(g_second_signal_pipe, O_CLOEXEC) == 0) std::thread(end_on_second_signal).detach();
     struct sigaction action = {};
     action.sa_handler = on_termination;
     sigemptyset(&action.sa_mask);

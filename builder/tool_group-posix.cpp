@@ -1,12 +1,12 @@
 // A tool's processes on POSIX systems: its process tree, found through /proc.
 #include "builder/tool_group.hpp"
 
+#include <signal.h>
+#include <unistd.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <vector>

@@ -15,7 +15,9 @@ struct ToolProcesses::Data {
   STARTUPINFOEXW startup = {};
 };
 
-ToolProcesses::ToolProcesses() : data_(std::make_unique<Data>()) { data_->job = kill_on_close_job(); }
+ToolProcesses::ToolProcesses() : data_(std::make_unique<Data>()) {
+  data_->job = kill_on_close_job();
+}
 
 ToolProcesses::~ToolProcesses() {
   // Kill-on-close: whatever the tool left running ends with the job.

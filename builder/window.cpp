@@ -35,8 +35,10 @@ QFont heading_font(const QLabel* label, double factor) {
 }  // namespace
 
 QFont scaled_font(QFont font, double factor) {
-  if (font.pointSizeF() > 0) font.setPointSizeF(font.pointSizeF() * factor);
-  else font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+  if (font.pointSizeF() > 0)
+    font.setPointSizeF(font.pointSizeF() * factor);
+  else
+    font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
   return font;
 }
 

@@ -3,8 +3,8 @@
 
 #include <QFont>
 #include <QList>
-#include <QSize>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 #include <functional>

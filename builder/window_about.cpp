@@ -90,10 +90,9 @@ void Window::show_about() {
   // The whole text where the screen has room for it; on a short screen the box takes the
   // screen's height and the text scrolls.
   const QMargins margins = layout->contentsMargins();
-  const int width =
-      qMax(kAboutWidth, dialog.sizeHint().width()) - margins.left() - margins.right();
-  const int rest = margins.top() + margins.bottom() + layout->spacing() +
-                   buttons->sizeHint().height();
+  const int width = qMax(kAboutWidth, dialog.sizeHint().width()) - margins.left() - margins.right();
+  const int rest =
+      margins.top() + margins.bottom() + layout->spacing() + buttons->sizeHint().height();
   const int room = screen_room(this);
   scroll->setMinimumHeight(qMax(0, qMin(label->heightForWidth(width), room - rest)));
   dialog.setMaximumHeight(room);

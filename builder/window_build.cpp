@@ -5,8 +5,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -230,7 +230,8 @@ void Window::arrange_bottom(bool two_rows) {
     while (QLayoutItem* item = row->takeAt(0)) delete item;  // widgets stay, re-added below
   }
   QHBoxLayout* secondary = two_rows ? upper_row : bottom_row;
-  for (QWidget* button : std::initializer_list<QWidget*>{about_button, clear_button, details_button})
+  for (QWidget* button :
+       std::initializer_list<QWidget*>{about_button, clear_button, details_button})
     secondary->addWidget(button);
   secondary->addStretch();
   if (two_rows) bottom_row->addStretch();
@@ -282,8 +283,8 @@ void Window::pin_size() {
     max_height = QWIDGETSIZE_MAX;
     // On a short screen the log takes what is left, down to a few lines.
     const int floor = 4 * log_view->fontMetrics().height();
-    log_view->setMinimumHeight(qBound(qMin(floor, kLogHeight), kLogHeight - (min_height - room),
-                                      kLogHeight));
+    log_view->setMinimumHeight(
+        qBound(qMin(floor, kLogHeight), kLogHeight - (min_height - room), kLogHeight));
   }
   min_height = qMin(min_height, room);
   max_height = qMin(max_height, room);

@@ -79,7 +79,8 @@ void Window::clear_cache() {
   // A build of another program (the command line, a launcher) may be using the cache: held
   // here, no build can start until the cache is gone. A missing cache has no lock to take.
   platform::FileLock lock(cache_lock_path());
-  if (QFileInfo::exists(cache_dir()) && lock.try_lock(lock_holder()) == platform::FileLock::State::Held) {
+  if (QFileInfo::exists(cache_dir()) &&
+      lock.try_lock(lock_holder()) == platform::FileLock::State::Held) {
     QMessageBox::information(this, "Clear the cache?",
                              "A build is using the cache. Try again when it has finished.");
     return;

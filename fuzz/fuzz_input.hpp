@@ -16,8 +16,8 @@ inline const std::filesystem::path& scratch() {
   struct Folder {
     std::filesystem::path path;
     Folder() {
-      path = std::filesystem::temp_directory_path() /
-             ("skarnbolt-fuzz-" + std::to_string(getpid()));
+      path =
+          std::filesystem::temp_directory_path() / ("skarnbolt-fuzz-" + std::to_string(getpid()));
       std::filesystem::create_directories(path);
     }
     ~Folder() {

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "builder/launcher.hpp"
 #include "arguments.hpp"
+#include "builder/launcher.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   QString error;

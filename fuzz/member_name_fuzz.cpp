@@ -2,12 +2,12 @@
 // the tar listing check takes a one-member listing exactly as the rule does.
 #include <QByteArray>
 #include <QSet>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -51,9 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (name.empty() || name.find_first_of("\r\n") != std::string_view::npos) return 0;
   const QByteArray member(name.data(), qsizetype(name.size()));
   QSet<QString> links;
-  const bool listed =
-      builder::tar_listing_safe(member + "\n", "-rw-r--r-- 0 u g 1 10 Dec 19:39 " + member + "\n",
-                                links);
+  const bool listed = builder::tar_listing_safe(
+      member + "\n", "-rw-r--r-- 0 u g 1 10 Dec 19:39 " + member + "\n", links);
   if (listed != (clean && !climbs && pieces <= 256)) fail("the tar check disagrees", name);
   return 0;
 }

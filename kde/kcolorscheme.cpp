@@ -54,8 +54,8 @@ struct SetColours {
 SetColours read_set(const KConfig& config, Set set) {
   const KConfigGroup group = config.group(k_set_groups[set]);
   auto read = [&](const char* key) { return group.readEntry(key, fallback_color(set, key)); };
-  return {read("BackgroundNormal"), read("BackgroundAlternate"), read("ForegroundNormal"),
-          read("ForegroundInactive"), read("ForegroundLink"), read("ForegroundVisited")};
+  return {read("BackgroundNormal"),   read("BackgroundAlternate"), read("ForegroundNormal"),
+          read("ForegroundInactive"), read("ForegroundLink"),      read("ForegroundVisited")};
 }
 
 // A number of a scheme; one that is missing, no number, not finite or outside [low, high] is
@@ -108,20 +108,28 @@ Effect read_effect(const KConfig& config, QPalette::ColorGroup colour_group) {
 // The intensity and colour effects, as every colour of a set gets them.
 QColor tone(const QColor& colour, const Effect& effect) {
   QColor out = colour;
-  if (effect.intensity == 1) out = KColorUtils::shade(out, effect.intensity_amount);
-  else if (effect.intensity == 2) out = KColorUtils::darken(out, effect.intensity_amount);
-  else if (effect.intensity == 3) out = KColorUtils::lighten(out, effect.intensity_amount);
-  if (effect.color == 1) out = KColorUtils::darken(out, 0, 1 - effect.color_amount);
-  else if (effect.color == 2) out = KColorUtils::mix(out, effect.color_target, effect.color_amount);
-  else if (effect.color == 3) out = KColorUtils::tint(out, effect.color_target, effect.color_amount);
+  if (effect.intensity == 1)
+    out = KColorUtils::shade(out, effect.intensity_amount);
+  else if (effect.intensity == 2)
+    out = KColorUtils::darken(out, effect.intensity_amount);
+  else if (effect.intensity == 3)
+    out = KColorUtils::lighten(out, effect.intensity_amount);
+  if (effect.color == 1)
+    out = KColorUtils::darken(out, 0, 1 - effect.color_amount);
+  else if (effect.color == 2)
+    out = KColorUtils::mix(out, effect.color_target, effect.color_amount);
+  else if (effect.color == 3)
+    out = KColorUtils::tint(out, effect.color_target, effect.color_amount);
   return out;
 }
 
 // A text colour: first set off against its set's background, then toned like the rest.
 QColor tone_text(const QColor& text, const QColor& background, const Effect& effect) {
   QColor out = text;
-  if (effect.contrast == 1) out = KColorUtils::mix(out, background, effect.contrast_amount);
-  else if (effect.contrast == 2) out = KColorUtils::tint(out, background, effect.contrast_amount);
+  if (effect.contrast == 1)
+    out = KColorUtils::mix(out, background, effect.contrast_amount);
+  else if (effect.contrast == 2)
+    out = KColorUtils::tint(out, background, effect.contrast_amount);
   return tone(out, effect);
 }
 
@@ -132,8 +140,8 @@ SetColours set_colours(const KConfig& config, Set set, QPalette::ColorGroup colo
   SetColours colours;
   if (set == Selection && colour_group != QPalette::Active) {
     const KConfigGroup inactive = config.group("ColorEffects:Inactive");
-    const bool change = inactive.readEntry("ChangeSelectionColor",
-                                           inactive.readEntry("Enable", true));
+    const bool change =
+        inactive.readEntry("ChangeSelectionColor", inactive.readEntry("Enable", true));
     if (colour_group == QPalette::Inactive && !change) {
       colours = read_set(config, Selection);
     } else {
@@ -149,8 +157,7 @@ SetColours set_colours(const KConfig& config, Set set, QPalette::ColorGroup colo
   }
   const Effect effect = read_effect(config, colour_group);
   const QColor background = colours.background;
-  for (QColor* text :
-       {&colours.text, &colours.inactive_text, &colours.link, &colours.visited})
+  for (QColor* text : {&colours.text, &colours.inactive_text, &colours.link, &colours.visited})
     *text = tone_text(*text, background, effect);
   colours.background = tone(colours.background, effect);
   colours.alternate = tone(colours.alternate, effect);
@@ -210,10 +217,11 @@ void fill_group(QPalette& palette, const KConfig& config, QPalette::ColorGroup g
   palette.setColor(group, QPalette::ToolTipText, tooltip.text);
   palette.setColor(group, QPalette::BrightText, Qt::white);
   palette.setColor(group, QPalette::NoRole, Qt::black);
-  const std::pair<QPalette::ColorRole, Shade> shades[] = {
-      {QPalette::Light, LightShade}, {QPalette::Midlight, MidlightShade},
-      {QPalette::Mid, MidShade},     {QPalette::Dark, DarkShade},
-      {QPalette::Shadow, ShadowShade}};
+  const std::pair<QPalette::ColorRole, Shade> shades[] = {{QPalette::Light, LightShade},
+                                                          {QPalette::Midlight, MidlightShade},
+                                                          {QPalette::Mid, MidShade},
+                                                          {QPalette::Dark, DarkShade},
+                                                          {QPalette::Shadow, ShadowShade}};
   for (const auto& [role, which] : shades)
     palette.setColor(group, role, shade(window.background, which, contrast));
 #if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)

@@ -42,10 +42,14 @@ struct Hcy {
     const double top = std::max({r, g, b});
     const double bottom = std::min({r, g, b});
     const double span = 6.0 * (top - bottom);
-    if (top == bottom) h = 0;
-    else if (r == top) h = (g - b) / span;
-    else if (g == top) h = (b - r) / span + 1.0 / 3.0;
-    else h = (r - g) / span + 2.0 / 3.0;
+    if (top == bottom)
+      h = 0;
+    else if (r == top)
+      h = (g - b) / span;
+    else if (g == top)
+      h = (b - r) / span + 1.0 / 3.0;
+    else
+      h = (r - g) / span + 2.0 / 3.0;
     c = (r == g && g == b) ? 0.0 : std::max((y - bottom) / y, (top - y) / (1 - y));
   }
 
@@ -128,8 +132,10 @@ QColor tint(const QColor& base, const QColor& colour, qreal amount) {
   for (int step = 0; step < 12; ++step) {
     const double a = 0.5 * (low + high);
     result = blend_at(a);
-    if (ratio_of_lumas(base_luma, luma(result)) > wanted) high = a;
-    else low = a;
+    if (ratio_of_lumas(base_luma, luma(result)) > wanted)
+      high = a;
+    else
+      low = a;
   }
   return result;
 }
@@ -137,10 +143,9 @@ QColor tint(const QColor& base, const QColor& colour, qreal amount) {
 QColor mix(const QColor& colour1, const QColor& colour2, qreal bias) {
   if (std::isnan(bias) || bias <= 0.0) return colour1;
   if (bias >= 1.0) return colour2;
-  return from_channels(blend(red(colour1), red(colour2), bias),
-                       blend(green(colour1), green(colour2), bias),
-                       blend(blue(colour1), blue(colour2), bias),
-                       blend(alpha(colour1), alpha(colour2), bias));
+  return from_channels(
+      blend(red(colour1), red(colour2), bias), blend(green(colour1), green(colour2), bias),
+      blend(blue(colour1), blue(colour2), bias), blend(alpha(colour1), alpha(colour2), bias));
 }
 
 }  // namespace KColorUtils

@@ -16,8 +16,7 @@ const QChar k_group_separator(0x1D);
 QStringList config_files(const QString& name, KConfig::OpenFlags flags,
                          QStandardPaths::StandardLocation location) {
   const QString file = name.isEmpty() ? QStringLiteral("kdeglobals") : name;
-  if (file.startsWith(':') || QDir::isAbsolutePath(file))
-    return {file};
+  if (file.startsWith(':') || QDir::isAbsolutePath(file)) return {file};
   QStringList files;
   auto append_reversed = [&files](const QStringList& found) {
     for (auto it = found.crbegin(); it != found.crend(); ++it) files << *it;

@@ -24,9 +24,9 @@ class KConfig {
   using OpenFlags = QFlags<OpenFlag>;
 
   // An uncached config; its files are read at once.
-  explicit KConfig(const QString& name = QString(), OpenFlags flags = FullConfig,
-                   QStandardPaths::StandardLocation location =
-                       QStandardPaths::GenericConfigLocation);
+  explicit KConfig(
+      const QString& name = QString(), OpenFlags flags = FullConfig,
+      QStandardPaths::StandardLocation location = QStandardPaths::GenericConfigLocation);
   virtual ~KConfig();
   KConfig(const KConfig&) = delete;
   KConfig& operator=(const KConfig&) = delete;
@@ -59,9 +59,9 @@ class KSharedConfig : public KConfig, public QSharedData {
 
   // The process-wide config for exactly (name, flags, location), read on its first request and
   // kept until exit. Safe from any thread.
-  static Ptr openConfig(const QString& name = QString(), OpenFlags flags = FullConfig,
-                        QStandardPaths::StandardLocation location =
-                            QStandardPaths::GenericConfigLocation);
+  static Ptr openConfig(
+      const QString& name = QString(), OpenFlags flags = FullConfig,
+      QStandardPaths::StandardLocation location = QStandardPaths::GenericConfigLocation);
   ~KSharedConfig() override;
 
  private:

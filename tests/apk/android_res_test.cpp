@@ -12,10 +12,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::make_png;
 using testing_support::run;
 using testing_support::shell_quote;
 using testing_support::TempDir;
-using testing_support::make_png;
 using Bytes = std::vector<unsigned char>;
 
 // Builds an archive with Python's zipfile from (member name, bytes) pairs, deflating all.
@@ -27,7 +27,8 @@ fs::path make_zip(const TempDir& dir, const std::string& name,
   for (std::size_t i = 0; i < members.size(); ++i) {
     fs::path file = files / std::to_string(i);
     testing_support::write_bytes(file, members[i].second);
-    script += "z.write(" + shell_quote(file.string()) + ", " + shell_quote(members[i].first) + ")\n";
+    script +=
+        "z.write(" + shell_quote(file.string()) + ", " + shell_quote(members[i].first) + ")\n";
   }
   script += "z.close()\n";
   std::string output;
@@ -63,27 +64,34 @@ fs::path aapt_apk(const TempDir& dir, const std::string& icon_ref,
       "<manifest xmlns:android=\"http://schemas.android.com/apk/res/android\" "
       "package=\"com.example.game\">\n"
       "  <uses-sdk android:minSdkVersion=\"21\" android:targetSdkVersion=\"26\"/>\n"
-      "  <application android:label=\"Game\" android:icon=\"" + icon_ref + "\">\n"
-      "    <activity android:name=\".Main\"/>\n"
-      "  </application>\n"
-      "</manifest>\n");
+      "  <application android:label=\"Game\" android:icon=\"" +
+          icon_ref +
+          "\">\n"
+          "    <activity android:name=\".Main\"/>\n"
+          "  </application>\n"
+          "</manifest>\n");
   for (const Resource& r : resources) {
     fs::path file = dir / "res" / r.folder / r.file;
-    if (r.size) testing_support::write_bytes(file, make_png(r.size, r.size));
-    else testing_support::write_text(file, kAdaptiveIcon);
+    if (r.size)
+      testing_support::write_bytes(file, make_png(r.size, r.size));
+    else
+      testing_support::write_text(file, kAdaptiveIcon);
   }
   fs::path apk = dir / "out.apk";
   std::string output;
   EXPECT_EQ(run("aapt package -f -M " + shell_quote((dir / "AndroidManifest.xml").string()) +
-                " -S " + shell_quote((dir / "res").string()) +
-                " -I /usr/share/android-framework-res/framework-res.apk -F " +
-                shell_quote(apk.string()), &output), 0) << output;
+                    " -S " + shell_quote((dir / "res").string()) +
+                    " -I /usr/share/android-framework-res/framework-res.apk -F " +
+                    shell_quote(apk.string()),
+                &output),
+            0)
+      << output;
   return apk;
 }
 
 // (configuration, member path) of every value aapt lists for the resource, in table order.
 std::vector<std::pair<std::string, std::string>> aapt_values(const fs::path& apk,
-                                                              const std::string& resource) {
+                                                             const std::string& resource) {
   std::string output;
   EXPECT_EQ(run("aapt dump --values resources " + shell_quote(apk.string()), &output), 0);
   std::vector<std::pair<std::string, std::string>> values;
@@ -109,7 +117,7 @@ std::vector<std::pair<std::string, std::string>> aapt_values(const fs::path& apk
 // The dpi a configuration name stands for, read off its density qualifier.
 std::uint16_t density_of(const std::string& config) {
   static const std::map<std::string, std::uint16_t> dpi = {
-      {"ldpi", 120}, {"mdpi", 160}, {"hdpi", 240}, {"xhdpi", 320},
+      {"ldpi", 120},   {"mdpi", 160},    {"hdpi", 240},      {"xhdpi", 320},
       {"xxhdpi", 480}, {"xxxhdpi", 640}, {"anydpi", 0xFFFE}, {"nodpi", 0xFFFF}};
   std::stringstream parts(config);
   std::string part;
@@ -174,9 +182,9 @@ TEST(AppIcons, AdaptiveXmlConfigurationsAreLeftOut) {
                           {{"mipmap-mdpi", "ic_launcher.png", 48},
                            {"mipmap-xxhdpi", "ic_launcher.png", 144},
                            {"mipmap-anydpi-v26", "ic_launcher.xml", 0}});
-  expect_matches_aapt(apk, "mipmap/ic_launcher",
-                      {{"res/mipmap-mdpi-v4/ic_launcher.png", 48},
-                       {"res/mipmap-xxhdpi-v4/ic_launcher.png", 144}});
+  expect_matches_aapt(
+      apk, "mipmap/ic_launcher",
+      {{"res/mipmap-mdpi-v4/ic_launcher.png", 48}, {"res/mipmap-xxhdpi-v4/ic_launcher.png", 144}});
   EXPECT_EQ(icons_of(apk).size(), 2u);
 }
 
@@ -203,8 +211,14 @@ struct Out {
   Bytes b;
   std::size_t pos() const { return b.size(); }
   void u8(std::uint32_t v) { b.push_back(static_cast<unsigned char>(v)); }
-  void u16(std::uint32_t v) { u8(v); u8(v >> 8); }
-  void u32(std::uint32_t v) { u16(v); u16(v >> 16); }
+  void u16(std::uint32_t v) {
+    u8(v);
+    u8(v >> 8);
+  }
+  void u32(std::uint32_t v) {
+    u16(v);
+    u16(v >> 16);
+  }
   void put32(std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
   }
@@ -346,16 +360,16 @@ Bytes type_chunk_bytes(const TypeChunk& t) {
   out.u8(t.type_id);
   out.u8(t.flags);
   out.u16(0);
-  out.u32(1);            // entry count
-  out.u32(header + 4);   // entries start
-  out.u32(64);           // configuration size
+  out.u32(1);           // entry count
+  out.u32(header + 4);  // entries start
+  out.u32(64);          // configuration size
   for (int i = 4; i < 14; ++i) out.u8(0);
   out.u16(t.density);
   while (out.pos() < header) out.u8(0);
   out.u32(t.missing ? 0xFFFFFFFF : 0);
   out.u16(8);
   out.u16(t.entry_flags);
-  out.u32(0);            // key
+  out.u32(0);  // key
   out.u16(8);
   out.u8(0);
   out.u8(t.value_type);
@@ -407,11 +421,14 @@ Table plain_table() {
 }
 
 std::vector<std::pair<std::string, Bytes>> plain_pngs() {
-  return {{"res/a.png", make_png(10, 10)}, {"res/b.png", make_png(20, 20)},
-          {"res/c.xml", Bytes(40, 'x')}, {"res/d.png", make_png(5, 5)}};
+  return {{"res/a.png", make_png(10, 10)},
+          {"res/b.png", make_png(20, 20)},
+          {"res/c.xml", Bytes(40, 'x')},
+          {"res/d.png", make_png(5, 5)}};
 }
 
-std::vector<std::pair<std::string, std::uint16_t>> summary(const std::vector<apk::IconFile>& icons) {
+std::vector<std::pair<std::string, std::uint16_t>> summary(
+    const std::vector<apk::IconFile>& icons) {
   std::vector<std::pair<std::string, std::uint16_t>> out;
   for (const auto& i : icons) out.emplace_back(i.path, i.density);
   return out;
@@ -431,7 +448,7 @@ TEST(AppIcons, TypeChunksThatContributeNothing) {
              {.density = 560, .value_string = 1, .value_type = 0x10},   // not a string
              {.density = 600, .value_string = 9},                       // past the values
              {.density = 640, .flags = 0x02, .value_string = 1}};       // other flags ignored
-  t.after_package = {{.density = 999, .value_string = 1}};  // outside the package walk
+  t.after_package = {{.density = 999, .value_string = 1}};              // outside the package walk
   Apk apk{manifest_bytes(plain_manifest(kIconId)), table_bytes(t), plain_pngs()};
   EXPECT_EQ(summary(icons_of(dir, apk)), (Summary{{"res/b.png", 640}, {"res/a.png", 120}}));
 
@@ -507,8 +524,8 @@ TEST(AppIcons, HugeStringCountsKeepEveryIndexMeaningful) {
   m.elements = {{1, {{1u << 20, 0x01, kIconId}}}};
   Table t = plain_table();
   t.values.count = 0xFFFFFFFF;
-  t.types = {{.density = 160, .value_string = 1u << 20},  // reads as "res/a.png"
-             {.density = 240, .value_string = 1},         // held by the data: "res/b.png"
+  t.types = {{.density = 160, .value_string = 1u << 20},     // reads as "res/a.png"
+             {.density = 240, .value_string = 1},            // held by the data: "res/b.png"
              {.density = 320, .value_string = 0xFFFFFFFF}};  // not below the count
   Apk apk{manifest_bytes(m), table_bytes(t), plain_pngs()};
   EXPECT_EQ(summary(icons_of(dir, apk)), (Summary{{"res/b.png", 240}, {"res/a.png", 160}}));
@@ -609,7 +626,8 @@ TEST(AppIcons, ThousandsOfChunksAtOneMemberReadItOnce) {
   t.values.strings = {std::u16string(big.begin(), big.end()), u"res/a.png"};
   t.types = {{.density = 480, .value_string = 1}};
   t.types.resize(2001, {.density = 160});
-  Apk apk{manifest_bytes(plain_manifest(kIconId)), table_bytes(t),
+  Apk apk{manifest_bytes(plain_manifest(kIconId)),
+          table_bytes(t),
           {{big, Bytes(32 << 20, 0)}, {"res/a.png", make_png(48, 48)}}};
   auto archive = [&] {
     std::vector<std::pair<std::string, Bytes>> members = {{"AndroidManifest.xml", apk.manifest},
@@ -671,7 +689,8 @@ TEST(AppIcons, DecodedStringsStopAtTheTableSize) {
   const std::uint32_t places = 8;
   Table t;
   t.types = {{.density = 160, .value_string = 0}};
-  for (std::uint32_t k = 1; k <= places; ++k) t.types.push_back({.density = 240, .value_string = k});
+  for (std::uint32_t k = 1; k <= places; ++k)
+    t.types.push_back({.density = 240, .value_string = k});
   t.types.push_back({.density = 480, .value_string = 0});
   Bytes table = table_bytes(t);
   // The plain pool of the table replaced by the run's.
@@ -709,7 +728,8 @@ TEST(AppIcons, APngNameWithoutItsMemberStillStopsTheListAtTheTableSize) {
   Bytes table = table_with(kept);
   ASSERT_LE(kept * path.size() + 9, table.size());
   ASSERT_GT(kept * path.size() + gone.size(), table.size());
-  Apk apk{manifest_bytes(plain_manifest(kIconId)), table,
+  Apk apk{manifest_bytes(plain_manifest(kIconId)),
+          table,
           {{path, make_png(8, 8)}, {"res/a.png", make_png(48, 48)}}};
   EXPECT_EQ(summary(icons_of(dir, apk)), Summary(kept, {path, 160}));
 }
@@ -723,7 +743,11 @@ TEST(AppIcons, DamagedHeadersAndCandidatesGiveNothing) {
       {"manifest of another chunk type", [](Apk& a) { a.manifest[0] = 0x02; }},
       {"manifest of one byte", [](Apk& a) { a.manifest.resize(1); }},
       {"manifest of three bytes", [](Apk& a) { a.manifest.resize(3); }},
-      {"manifest header size past the data", [](Apk& a) { a.manifest[2] = 0xF0; a.manifest[3] = 0xFF; }},
+      {"manifest header size past the data",
+       [](Apk& a) {
+         a.manifest[2] = 0xF0;
+         a.manifest[3] = 0xFF;
+       }},
       {"table of another chunk type", [](Apk& a) { a.table[0] = 0x03; }},
       {"table cut inside the package", [](Apk& a) { a.table.resize(12 + 200); }},
       {"png member not a png", [](Apk& a) { a.members[0].second.assign(100, 0); }},
@@ -748,17 +772,20 @@ TEST(AppIcons, TruncatedManifestsAndTablesNeverCrash) {
   std::string output;
   ASSERT_EQ(testing_support::run_python(
                 "import zipfile\n"
-                "src = zipfile.ZipFile(" + shell_quote(built.string()) + ")\n"
-                "m, t = src.read('AndroidManifest.xml'), src.read('resources.arsc')\n"
-                "png = src.read('res/drawable/icon.png')\n"
-                "for cut in range(0, len(m) + len(t), 5):\n"
-                "    z = zipfile.ZipFile(" + shell_quote((dir / "cut").string()) +
+                "src = zipfile.ZipFile(" +
+                    shell_quote(built.string()) +
+                    ")\n"
+                    "m, t = src.read('AndroidManifest.xml'), src.read('resources.arsc')\n"
+                    "png = src.read('res/drawable/icon.png')\n"
+                    "for cut in range(0, len(m) + len(t), 5):\n"
+                    "    z = zipfile.ZipFile(" +
+                    shell_quote((dir / "cut").string()) +
                     " + str(cut) + '.apk', 'w')\n"
-                "    z.writestr('AndroidManifest.xml', m[:cut] if cut < len(m) else m)\n"
-                "    z.writestr('resources.arsc', t if cut < len(m) else t[:cut - len(m)])\n"
-                "    z.writestr('res/drawable/icon.png', png)\n"
-                "    z.close()\n"
-                "print(len(m) + len(t))\n",
+                    "    z.writestr('AndroidManifest.xml', m[:cut] if cut < len(m) else m)\n"
+                    "    z.writestr('resources.arsc', t if cut < len(m) else t[:cut - len(m)])\n"
+                    "    z.writestr('res/drawable/icon.png', png)\n"
+                    "    z.close()\n"
+                    "print(len(m) + len(t))\n",
                 &output),
             0)
       << output;
@@ -798,18 +825,36 @@ TEST(PngToIco, ReadableByImageMagickWithTheRightSizeBytes) {
     std::uint32_t width, height;
     unsigned char width_byte, height_byte;
   };
-  const Case cases[] = {{255, 255, 255, 255}, {256, 256, 0, 0}, {300, 300, 0, 0}, {255, 300, 255, 0}};
+  const Case cases[] = {
+      {255, 255, 255, 255}, {256, 256, 0, 0}, {300, 300, 0, 0}, {255, 300, 255, 0}};
   TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     Bytes png = make_png(c.width, c.height);
     Bytes ico = apk::png_to_ico(png);
     ASSERT_EQ(ico.size(), 22 + png.size());
-    const Bytes header = {0, 0, 1, 0, 1, 0, c.width_byte, c.height_byte, 0, 0, 1, 0, 32, 0,
+    const Bytes header = {0,
+                          0,
+                          1,
+                          0,
+                          1,
+                          0,
+                          c.width_byte,
+                          c.height_byte,
+                          0,
+                          0,
+                          1,
+                          0,
+                          32,
+                          0,
                           static_cast<unsigned char>(png.size()),
                           static_cast<unsigned char>(png.size() >> 8),
                           static_cast<unsigned char>(png.size() >> 16),
-                          static_cast<unsigned char>(png.size() >> 24), 22, 0, 0, 0};
+                          static_cast<unsigned char>(png.size() >> 24),
+                          22,
+                          0,
+                          0,
+                          0};
     EXPECT_EQ(Bytes(ico.begin(), ico.begin() + 22), header);
     EXPECT_EQ(Bytes(ico.begin() + 22, ico.end()), png);
     fs::path file = dir / "icon.ico";

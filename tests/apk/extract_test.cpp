@@ -13,13 +13,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::make_png;
 using testing_support::read_bytes;
 using testing_support::run;
 using testing_support::run_python;
 using testing_support::shell_quote;
 using testing_support::TempDir;
 using testing_support::write_bytes;
-using testing_support::make_png;
 using Bytes = std::vector<unsigned char>;
 
 Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -79,12 +79,15 @@ GameApk aapt_game(const TempDir& dir) {
   game.library = testing_support::random_bytes(300000, 11);
   write_bytes(dir / "libfoo.so", game.library);
   EXPECT_EQ(run_python("import hashlib, zipfile\n"
-                       "data = open(" + shell_quote((dir / "libfoo.so").string()) + ", 'rb').read()\n"
-                       "z = zipfile.ZipFile(" + shell_quote(game.path.string()) +
+                       "data = open(" +
+                           shell_quote((dir / "libfoo.so").string()) +
+                           ", 'rb').read()\n"
+                           "z = zipfile.ZipFile(" +
+                           shell_quote(game.path.string()) +
                            ", 'a', zipfile.ZIP_DEFLATED)\n"
-                       "z.writestr('lib/armeabi-v7a/libfoo.so', data)\n"
-                       "z.close()\n"
-                       "print(hashlib.sha256(data).hexdigest(), end='')\n",
+                           "z.writestr('lib/armeabi-v7a/libfoo.so', data)\n"
+                           "z.close()\n"
+                           "print(hashlib.sha256(data).hexdigest(), end='')\n",
                        &output),
             0)
       << output;
@@ -197,7 +200,8 @@ TEST(Extract, WrongLibraryHashWritesNoLibraryAndNoMarker) {
   const Case cases[] = {
       {"another hash", {"foo", "foo", std::string(64, '0')}, "unsupported build of libfoo.so"},
       {"the hash in upper case", {"foo", "foo", upper}, "unsupported build of libfoo.so"},
-      {"no such library", {"bar", "bar", game.spec.sha256},
+      {"no such library",
+       {"bar", "bar", game.spec.sha256},
        "no lib/armeabi-v7a/libbar.so in the archive"},
   };
   for (const Case& c : cases) {
@@ -226,8 +230,8 @@ std::string hex_of(const std::string& text) {
 // An archive from (name, bytes, deflated) members in this order, made by Python's zipfile.
 fs::path python_zip(const TempDir& dir, const std::string& file,
                     const std::vector<std::tuple<std::string, Bytes, bool>>& members) {
-  std::string script = "import zipfile\nz = zipfile.ZipFile(" +
-                       shell_quote((dir / file).string()) + ", 'w')\n";
+  std::string script =
+      "import zipfile\nz = zipfile.ZipFile(" + shell_quote((dir / file).string()) + ", 'w')\n";
   int i = 0;
   for (const auto& [name, data, deflated] : members) {
     fs::path part = dir / (file + ".parts") / std::to_string(i++);
@@ -415,15 +419,16 @@ TEST(ExtractAssetsService, FailuresAndTheirMessages) {
   TempDir dir;
   fs::create_directories(dir / "empty");
   testing_support::write_text(dir / "plain.txt", "not an archive");
-  fs::path no_markers = python_zip(dir, "no-markers.zip", {{"a/b.wav", bytes_of("x"), false},
-                                                           {"16000hz-16bit-mono", bytes_of("x"), false}});
+  fs::path no_markers =
+      python_zip(dir, "no-markers.zip",
+                 {{"a/b.wav", bytes_of("x"), false}, {"16000hz-16bit-mono", bytes_of("x"), false}});
   fs::path unsafe = python_zip(dir, "unsafe.zip",
                                {{"s/images/android/ok.png", bytes_of("ok"), false},
                                 {"s/images/android/../../../evil", bytes_of("x"), false}});
-  fs::path backslash = python_zip(dir, "backslash.zip",
-                                  {{"images/android/a\\b", bytes_of("x"), false}});
-  fs::path broken = python_zip(dir, "broken.zip",
-                               {{"s/images/android/bad.png", bytes_of("UNIQUEBYTES"), false}});
+  fs::path backslash =
+      python_zip(dir, "backslash.zip", {{"images/android/a\\b", bytes_of("x"), false}});
+  fs::path broken =
+      python_zip(dir, "broken.zip", {{"s/images/android/bad.png", bytes_of("UNIQUEBYTES"), false}});
   Bytes raw = read_bytes(broken);
   raw[std::string(raw.begin(), raw.end()).find("UNIQUEBYTES")] ^= 0x20;
   write_bytes(broken, raw);
@@ -439,7 +444,8 @@ TEST(ExtractAssetsService, FailuresAndTheirMessages) {
       {no_markers, "no 16000hz-16bit-mono/ or images/android/ in " + no_markers.string()},
       {unsafe, "unsafe file name: s/images/android/../../../evil"},
       {backslash, "unsafe file name: images/android/a\\b"},
-      {broken, "cannot read s/images/android/bad.png: checksum mismatch in s/images/android/bad.png"},
+      {broken,
+       "cannot read s/images/android/bad.png: checksum mismatch in s/images/android/bad.png"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source.string());
@@ -461,7 +467,8 @@ TEST(ExtractAssetsService, NeverRemovesAFolderHoldingTheSource) {
   const fs::path outer = dir / "outer";
   const fs::path svc = outer / "svc";
   testing_support::write_text(svc / "images/android/a.png", "a");
-  const fs::path archive = python_zip(dir, "svc.zip", {{"images/android/z.png", bytes_of("z"), false}});
+  const fs::path archive =
+      python_zip(dir, "svc.zip", {{"images/android/z.png", bytes_of("z"), false}});
   fs::rename(archive, outer / "svc.zip");
   struct Case {
     fs::path source, dest;
@@ -483,8 +490,8 @@ TEST(ExtractAssetsService, NeverRemovesAFolderHoldingTheSource) {
     SCOPED_TRACE(c.source.string() + " into " + c.dest.string());
     std::string error;
     EXPECT_FALSE(apk::extract_assets_service(c.source, c.dest, error));
-    EXPECT_EQ(error, "source " + c.source.string() + " lies inside the destination " +
-                         c.dest.string());
+    EXPECT_EQ(error,
+              "source " + c.source.string() + " lies inside the destination " + c.dest.string());
     EXPECT_EQ(tree(dir.path()), before);
   }
 
@@ -492,7 +499,8 @@ TEST(ExtractAssetsService, NeverRemovesAFolderHoldingTheSource) {
   testing_support::write_text(dir / "out/stale.txt", "from before");
   std::string error;
   ASSERT_TRUE(apk::extract_assets_service(svc, dir / "out", error)) << error;
-  EXPECT_EQ(tree(dir / "out"), (std::map<std::string, Bytes>{{"images/android/a.png", bytes_of("a")}}));
+  EXPECT_EQ(tree(dir / "out"),
+            (std::map<std::string, Bytes>{{"images/android/a.png", bytes_of("a")}}));
   EXPECT_TRUE(fs::exists(svc / "images/android/a.png"));
 }
 

@@ -31,8 +31,8 @@ std::string to_hex(const std::vector<unsigned char>& data) {
 
 // Writes an APK-like archive with Python's zipfile.
 void make_apk(const ts::fs::path& path, const std::vector<Member>& members) {
-  std::string script = "import zipfile\nwith zipfile.ZipFile(" + ts::shell_quote(path.string()) +
-                       ", 'w') as z:\n";
+  std::string script =
+      "import zipfile\nwith zipfile.ZipFile(" + ts::shell_quote(path.string()) + ", 'w') as z:\n";
   for (const Member& m : members) {
     script += "    z.writestr(zipfile.ZipInfo(" + ts::shell_quote(m.name) + "), bytes.fromhex('" +
               to_hex(m.data) + "'), " +
@@ -102,7 +102,7 @@ TEST_F(Identify, MatchesTheFirstRecordWithTheLibrarysHashStoredOrDeflated) {
     const std::vector<apk::GameSpec> specs = {
         {"alpha", "alpha", python_sha256(lib_a)},  // absent from this APK
         {"beta", "beta", hash_b},
-        {"beta-again", "beta", hash_b},            // would match too, but comes later
+        {"beta-again", "beta", hash_b},  // would match too, but comes later
     };
     EXPECT_EQ(fields(apk::identify(reader, specs)), Fields(&specs[1], true, hash_b));
   }
@@ -192,9 +192,10 @@ TEST_F(Identify, AHugeLibraryIsHashedWithoutBeingHeldInMemory) {
   ASSERT_TRUE(ts::write_zero_bomb(path, "lib/armeabi-v7a/libalpha.so", kSize));
   ASSERT_LT(ts::fs::file_size(path), kSize / 512);
   std::string zeros_hash;
-  ASSERT_EQ(ts::run_python("import hashlib\nprint(hashlib.sha256(bytes(1 << 29)).hexdigest(), end='')\n",
-                           &zeros_hash),
-            0);
+  ASSERT_EQ(
+      ts::run_python("import hashlib\nprint(hashlib.sha256(bytes(1 << 29)).hexdigest(), end='')\n",
+                     &zeros_hash),
+      0);
   const std::vector<apk::GameSpec> specs = {{"other", "alpha", std::string(64, '0')},
                                             {"alpha", "alpha", zeros_hash}};
   apk::ZipReader reader;

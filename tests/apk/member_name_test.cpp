@@ -38,20 +38,24 @@ void raw_zips(const std::vector<std::pair<fs::path, Members>>& archives) {
     script += "z = zipfile.ZipFile(" + quoted + ", 'w')\npatches = []\n";
     int i = 0;
     for (const auto& [name, content] : members) {
-      script += "name = bytes.fromhex('" + hex_of(name) + "')\n" +
-                "stand_in = ('\\x7f%d\\x7f' % " + std::to_string(i++) +
+      script += "name = bytes.fromhex('" + hex_of(name) + "')\n" + "stand_in = ('\\x7f%d\\x7f' % " +
+                std::to_string(i++) +
                 ").ljust(len(name), '~').encode()\n"
                 "assert len(stand_in) == len(name)\n"
                 "patches.append((stand_in, name))\n"
-                "z.writestr(stand_in.decode(), bytes.fromhex('" + hex_of(content) + "'))\n";
+                "z.writestr(stand_in.decode(), bytes.fromhex('" +
+                hex_of(content) + "'))\n";
     }
     script +=
         "z.close()\n"
-        "data = open(" + quoted + ", 'rb').read()\n"
+        "data = open(" +
+        quoted +
+        ", 'rb').read()\n"
         "for stand_in, name in patches:\n"
         "    assert data.count(stand_in) == 2\n"
         "    data = data.replace(stand_in, name)\n"
-        "open(" + quoted + ", 'wb').write(data)\n";
+        "open(" +
+        quoted + ", 'wb').write(data)\n";
   }
   std::string output;
   EXPECT_EQ(ts::run_python(script, &output), 0) << output;
@@ -76,16 +80,22 @@ TEST(MemberName, FoldsTheFormOfNamesThatStayInside) {
     std::string clean;
   };
   const Case cases[] = {
-      {"a/b.txt", "a/b.txt"},         {"./a//b/", "a/b"},   {"a\\b\\c", "a/b/c"},
-      {"a/../b", "b"},                {"a/b/../../c", "c"}, {"a/..", ""},
-      {"./", ""},                     {"", ""},             {".hidden/x", ".hidden/x"},
+      {"a/b.txt", "a/b.txt"},
+      {"./a//b/", "a/b"},
+      {"a\\b\\c", "a/b/c"},
+      {"a/../b", "b"},
+      {"a/b/../../c", "c"},
+      {"a/..", ""},
+      {"./", ""},
+      {"", ""},
+      {".hidden/x", ".hidden/x"},
       {"con_/console.txt", "con_/console.txt"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(apk::safe_member_name(c.name), c.clean) << c.name;
   }
-  for (const std::string name : {"/a", "\\a", "//host/share", "C:a", "../a", "a/../../b",
-                                  "..", "a\\..\\..", "con/../a", "a\nb", "a\rb"}) {
+  for (const std::string name : {"/a", "\\a", "//host/share", "C:a", "../a", "a/../../b", "..",
+                                 "a\\..\\..", "con/../a", "a\nb", "a\rb"}) {
     EXPECT_EQ(apk::safe_member_name(name), std::nullopt) << name;
   }
 }
@@ -93,9 +103,9 @@ TEST(MemberName, FoldsTheFormOfNamesThatStayInside) {
 // Every form through the helper, unpacking, extraction and the extra-assets copy, which agree.
 TEST(MemberName, EveryCallerTakesEveryFormTheSameWay) {
   const std::string library = "library";
-  const apk::GameSpec spec{"foo", "foo",
-                           apk::sha256_hex(reinterpret_cast<const unsigned char*>(library.data()),
-                                           library.size())};
+  const apk::GameSpec spec{
+      "foo", "foo",
+      apk::sha256_hex(reinterpret_cast<const unsigned char*>(library.data()), library.size())};
   ts::TempDir dir;
   const std::vector<ts::NameForm>& forms = ts::name_forms();
   std::vector<std::pair<fs::path, Members>> archives;
@@ -103,11 +113,12 @@ TEST(MemberName, EveryCallerTakesEveryFormTheSameWay) {
     const fs::path folder = dir / std::to_string(i);
     const std::string& name = forms[i].name;
     archives.push_back({folder / "plain.zip", {{"before.txt", "b"}, {name, "x"}}});
-    archives.push_back({folder / "game.apk", {{"assets/before.txt", "b"},
-                                              {"assets/" + name, "x"},
-                                              {"lib/armeabi-v7a/libfoo.so", library}}});
-    archives.push_back({folder / "extra.zip", {{"images/android/before.png", "b"},
-                                               {"images/android/" + name, "x"}}});
+    archives.push_back({folder / "game.apk",
+                        {{"assets/before.txt", "b"},
+                         {"assets/" + name, "x"},
+                         {"lib/armeabi-v7a/libfoo.so", library}}});
+    archives.push_back({folder / "extra.zip",
+                        {{"images/android/before.png", "b"}, {"images/android/" + name, "x"}}});
   }
   for (std::size_t i = 0; i < forms.size(); ++i) fs::create_directories(dir / std::to_string(i));
   raw_zips(archives);
@@ -147,8 +158,7 @@ TEST(MemberName, EveryCallerTakesEveryFormTheSameWay) {
     std::vector<std::string> service = {"images/android/before.png"};
     if (form.safe) service.push_back("images/android/" + form.name);
     std::sort(service.begin(), service.end());
-    EXPECT_EQ(apk::extract_assets_service(folder / "extra.zip", folder / "extra", error),
-              form.safe)
+    EXPECT_EQ(apk::extract_assets_service(folder / "extra.zip", folder / "extra", error), form.safe)
         << error;
     if (!form.safe) {
       EXPECT_EQ(error, "unsafe file name: images/android/" + form.name);

@@ -53,12 +53,16 @@ std::vector<std::string> python_digests(const std::vector<unsigned char>& data,
   std::string list;
   for (std::size_t n : lengths) list += std::to_string(n) + ",";
   std::string out;
-  int status = ts::run_python("import hashlib\n"
-                              "data = open(" + ts::shell_quote((dir / "data.bin").string()) +
-                                  ", 'rb').read()\n"
-                                  "for n in [" + list + "]:\n"
-                                  "    print(hashlib.sha256(data[:n]).hexdigest())\n",
-                              &out);
+  int status = ts::run_python(
+      "import hashlib\n"
+      "data = open(" +
+          ts::shell_quote((dir / "data.bin").string()) +
+          ", 'rb').read()\n"
+          "for n in [" +
+          list +
+          "]:\n"
+          "    print(hashlib.sha256(data[:n]).hexdigest())\n",
+      &out);
   EXPECT_EQ(status, 0) << out;
   std::vector<std::string> digests;
   std::istringstream lines(out);
@@ -91,7 +95,8 @@ TEST_P(Sha256Paths, PublishedVectors) {
       {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlm"
        "nopqrsmnopqrstnopqrstu",
        "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message.substr(0, 20) + " (" + std::to_string(c.message.size()) + " bytes)");

@@ -28,11 +28,13 @@ std::string py_bytes(const std::string& text) {
 }
 
 // Writes an archive with Python's zipfile, members given as (name, content) in order.
-void python_zip(const fs::path& out, const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string script = "import zipfile\nwith zipfile.ZipFile(r'''" + out.string() + "''', 'w') as z:\n    pass\n";
+void python_zip(const fs::path& out,
+                const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string script =
+      "import zipfile\nwith zipfile.ZipFile(r'''" + out.string() + "''', 'w') as z:\n    pass\n";
   for (const auto& [name, content] : members) {
-    script += "    with z.open(zipfile.ZipInfo(" + py_bytes(name) + ".decode()), 'w') as f: f.write(" +
-              py_bytes(content) + ")\n";
+    script += "    with z.open(zipfile.ZipInfo(" + py_bytes(name) +
+              ".decode()), 'w') as f: f.write(" + py_bytes(content) + ")\n";
   }
   std::string output;
   ASSERT_EQ(ts::run_python(script, &output), 0) << output;
@@ -92,11 +94,23 @@ TEST_F(UnpackTest, RefusesNamesThatLeaveTheDestination) {
   // The same name in both runs of these tests, so that Windows can replay the Linux archives.
   const std::string absolute = "/tmp/skarnbolt-unpack-outside";
   const std::vector<std::string> names = {
-      "",           "../up.txt",     "a/../../up.txt", "..\\up.txt",      "..",
-      "C:up.txt",   "c:/up.txt",     "z:\\up.txt",     absolute,          "\\" + absolute.substr(1),
-      "//host/share/up.txt",         "\\\\host\\share\\up.txt",
+      "",
+      "../up.txt",
+      "a/../../up.txt",
+      "..\\up.txt",
+      "..",
+      "C:up.txt",
+      "c:/up.txt",
+      "z:\\up.txt",
+      absolute,
+      "\\" + absolute.substr(1),
+      "//host/share/up.txt",
+      "\\\\host\\share\\up.txt",
       // Names that fold away to the destination itself.
-      "a/..",       "./",            "a\\..",         "x/y/../../",
+      "a/..",
+      "./",
+      "a\\..",
+      "x/y/../../",
   };
   for (const std::string& name : names) {
     fs::remove_all(dir / "sandbox");
@@ -117,11 +131,23 @@ TEST_F(UnpackTest, RefusesNamesThatLeaveTheDestination) {
 // every system, so that an archive unpacks the same everywhere.
 TEST_F(UnpackTest, RefusesDeviceAndStreamNames) {
   const std::vector<std::string> names = {
-      "con",          "CON",           "nul.txt",           "aux",
-      "folder/aux.tar.gz",             "Com1",              "lpt9.log",
-      "con .txt",     "conin$",        "folder\\prn\\x.txt", "com\xC2\xB9",
-      "a.txt:stream", "folder/file.txt:Zone.Identifier:$DATA", "a.txt::$DATA",
-      "trailing.",    "folder./x.txt", "blank ",
+      "con",
+      "CON",
+      "nul.txt",
+      "aux",
+      "folder/aux.tar.gz",
+      "Com1",
+      "lpt9.log",
+      "con .txt",
+      "conin$",
+      "folder\\prn\\x.txt",
+      "com\xC2\xB9",
+      "a.txt:stream",
+      "folder/file.txt:Zone.Identifier:$DATA",
+      "a.txt::$DATA",
+      "trailing.",
+      "folder./x.txt",
+      "blank ",
   };
   for (const std::string& name : names) {
     fs::remove_all(dir / "sandbox");
@@ -134,24 +160,33 @@ TEST_F(UnpackTest, RefusesDeviceAndStreamNames) {
 }
 
 TEST_F(UnpackTest, WritesNamesThatOnlyLookLikeDevices) {
-  python_zip(zip, {{"console.txt", "1"}, {"auxiliary/com10", "2"}, {"lpt", "3"},
-                   {"nul-file", "4"}, {"con_/x.txt", "5"}, {".hidden", "6"}});
+  python_zip(zip, {{"console.txt", "1"},
+                   {"auxiliary/com10", "2"},
+                   {"lpt", "3"},
+                   {"nul-file", "4"},
+                   {"con_/x.txt", "5"},
+                   {".hidden", "6"}});
   ASSERT_TRUE(unpack()) << error;
-  EXPECT_EQ(listing(dest), (std::vector<std::string>{".hidden", "auxiliary", "auxiliary/com10",
-                                                     "con_", "con_/x.txt", "console.txt", "lpt",
-                                                     "nul-file"}));
+  EXPECT_EQ(listing(dest),
+            (std::vector<std::string>{".hidden", "auxiliary", "auxiliary/com10", "con_",
+                                      "con_/x.txt", "console.txt", "lpt", "nul-file"}));
   EXPECT_EQ(ts::read_text(dest / "auxiliary/com10"), "2");
 }
 
 TEST_F(UnpackTest, WritesUnicodeNamesBelowAUnicodeDestination) {
-  const std::string folder = "donn\xC3\xA9" "es/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB";
+  const std::string folder =
+      "donn\xC3\xA9"
+      "es/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB";
   const std::string file = "\xE7\x9B\xAE\xE5\xBD\x95-\xC3\x9F.txt";
   python_zip(zip, {{folder + "/", ""}, {folder + "/" + file, "unicode"}});
   // Moved after Python made it: the archive's own path is Unicode too.
-  const fs::path unicode_zip = dir.path() / ts::utf8_path("\xC3\x84rchiv-\xD0\xB0\xD1\x80\xD1\x85.zip");
+  const fs::path unicode_zip =
+      dir.path() / ts::utf8_path("\xC3\x84rchiv-\xD0\xB0\xD1\x80\xD1\x85.zip");
   fs::rename(zip, unicode_zip);
   zip = unicode_zip;
-  dest = dir.path() / ts::utf8_path("Z\xC3\xAF" "el-\xE7\x9B\xAE\xE6\xA0\x87");
+  dest = dir.path() / ts::utf8_path(
+                          "Z\xC3\xAF"
+                          "el-\xE7\x9B\xAE\xE6\xA0\x87");
   ASSERT_TRUE(unpack()) << error;
   EXPECT_EQ(ts::read_text(dest / ts::utf8_path(folder + "/" + file)), "unicode");
 
@@ -252,12 +287,9 @@ TEST_F(WriteFileTest, LeavesEqualFilesAloneAndRewritesOthers) {
   Bytes longer = data;
   longer.push_back(0);
   const std::vector<Case> cases = {
-      {"same bytes", data, data, false},
-      {"one byte different", data, changed, true},
-      {"one byte more", data, longer, true},
-      {"one byte less", longer, data, true},
-      {"empty over empty", {}, {}, false},
-      {"empty over data", data, {}, true},
+      {"same bytes", data, data, false},     {"one byte different", data, changed, true},
+      {"one byte more", data, longer, true}, {"one byte less", longer, data, true},
+      {"empty over empty", {}, {}, false},   {"empty over data", data, {}, true},
   };
   for (const Case& c : cases) {
     write_old(c.existing);

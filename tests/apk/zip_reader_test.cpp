@@ -17,9 +17,13 @@ Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end())
 
 // Runs Python with `out` bound to the archive path and `src` to the folder `dir`.
 void python(const fs::path& out, const fs::path& dir, const std::string& body) {
-  std::string script = "import zipfile, os, sys\n"
-                       "out = r'''" + out.string() + "'''\n"
-                       "src = r'''" + dir.string() + "'''\n" + body;
+  std::string script =
+      "import zipfile, os, sys\n"
+      "out = r'''" +
+      out.string() +
+      "'''\n"
+      "src = r'''" +
+      dir.string() + "'''\n" + body;
   std::string output;
   ASSERT_EQ(ts::run_python(script, &output), 0) << output;
 }
@@ -41,9 +45,18 @@ void set64(Bytes& b, std::size_t at, std::uint64_t v) {
   set32(b, at, static_cast<std::uint32_t>(v));
   set32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
 }
-void put16(Bytes& b, std::uint32_t v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
-void put32(Bytes& b, std::uint32_t v) { put16(b, v & 0xFFFF); put16(b, v >> 16); }
-void put64(Bytes& b, std::uint64_t v) { put32(b, std::uint32_t(v)); put32(b, std::uint32_t(v >> 32)); }
+void put16(Bytes& b, std::uint32_t v) {
+  b.push_back(v & 0xFF);
+  b.push_back((v >> 8) & 0xFF);
+}
+void put32(Bytes& b, std::uint32_t v) {
+  put16(b, v & 0xFFFF);
+  put16(b, v >> 16);
+}
+void put64(Bytes& b, std::uint64_t v) {
+  put32(b, std::uint32_t(v));
+  put32(b, std::uint32_t(v >> 32));
+}
 
 // Offset of the last record with this signature.
 std::size_t last_signature(const Bytes& b, std::uint32_t signature) {
@@ -161,7 +174,9 @@ class ZipReaderTest : public ::testing::Test {
   fs::path zip = dir / "a.zip";
 
   // Files below dir/src, named by their archive names.
-  void source(const std::string& name, const Bytes& data) { ts::write_bytes(dir / "src" / name, data); }
+  void source(const std::string& name, const Bytes& data) {
+    ts::write_bytes(dir / "src" / name, data);
+  }
 };
 
 TEST_F(ZipReaderTest, RefusesWhatIsNoArchive) {
@@ -170,7 +185,9 @@ TEST_F(ZipReaderTest, RefusesWhatIsNoArchive) {
   EXPECT_EQ(missing.error, "cannot open " + (dir / "missing.zip").string());
   EXPECT_EQ(missing.file, nullptr);
 
-  const std::vector<Bytes> cases = {{}, Bytes(21, 0), ts::random_bytes(1000, 1),
+  const std::vector<Bytes> cases = {{},
+                                    Bytes(21, 0),
+                                    ts::random_bytes(1000, 1),
                                     // A signature too close to the end to hold a record.
                                     {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0}};
   for (const Bytes& content : cases) {
@@ -207,9 +224,9 @@ with zipfile.ZipFile(out, 'w') as z:
     Bytes data;
   };
   const std::vector<Expected> expected = {
-      {"random.bin", 0, random},        {"assets/text.txt", 8, text},
-      {"empty-deflated", 8, {}},        {"empty-stored", 0, {}},
-      {"folder/", 0, {}},               {"n\xC3\xA4me.txt", 8, bytes_of("\xC3\xBC")},
+      {"random.bin", 0, random}, {"assets/text.txt", 8, text},
+      {"empty-deflated", 8, {}}, {"empty-stored", 0, {}},
+      {"folder/", 0, {}},        {"n\xC3\xA4me.txt", 8, bytes_of("\xC3\xBC")},
   };
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const apk::ZipEntry& entry = reader.entries[i];
@@ -371,10 +388,12 @@ TEST_F(ZipReaderTest, FindsTheEndRecordBehindComments) {
       {"signature with a whole record behind it", "b'x' * 40 + b'PK\\x05\\x06' + b'\\0' * 18", 0},
   };
   for (const Case& c : cases) {
-    python(zip, dir.path(), std::string(R"(
+    python(zip, dir.path(),
+           std::string(R"(
 with zipfile.ZipFile(out, 'w') as z:
     z.writestr('member', b'content')
-    z.comment = )") + c.comment + "\n");
+    z.comment = )") +
+               c.comment + "\n");
     apk::ZipReader reader;
     ASSERT_TRUE(reader.open(zip)) << c.what << ": " << reader.error;
     ASSERT_EQ(reader.entries.size(), c.entries) << c.what;
@@ -577,8 +596,8 @@ with zipfile.ZipFile(out, 'w') as z:
     std::string error;
   };
   const std::vector<Case> cases = {
-      {"flipped data byte", "stored",
-       [](Bytes& b) { b[data_start(b, "stored") + 3] ^= 1; }, "checksum mismatch in stored"},
+      {"flipped data byte", "stored", [](Bytes& b) { b[data_start(b, "stored") + 3] ^= 1; },
+       "checksum mismatch in stored"},
       {"stated size disagrees", "stored",
        [](Bytes& b) { set32(b, central_record(b, "stored") + 24, 3); }, ""},
       {"stream cut short", "deflated",
@@ -668,13 +687,13 @@ with zipfile.ZipFile(out, 'w') as z:
     std::string error;  // empty: opens
   };
   const std::vector<Case> cases = {
-      {"directory shorter than one record",
-       [](Bytes& b) { set32(b, end_record(b) + 12, 45); }, damaged},
+      {"directory shorter than one record", [](Bytes& b) { set32(b, end_record(b) + 12, 45); },
+       damaged},
       {"record signature", [](Bytes& b) { b[central_record(b, "b")] = 'Q'; }, damaged},
-      {"name past the directory",
-       [](Bytes& b) { set16(b, central_record(b, "b") + 28, 40); }, damaged},
-      {"extra past the directory",
-       [](Bytes& b) { set16(b, central_record(b, "b") + 30, 40); }, damaged},
+      {"name past the directory", [](Bytes& b) { set16(b, central_record(b, "b") + 28, 40); },
+       damaged},
+      {"extra past the directory", [](Bytes& b) { set16(b, central_record(b, "b") + 30, 40); },
+       damaged},
       {"fewer records than counted",
        [](Bytes& b) {
          set16(b, end_record(b) + 8, 3);
@@ -752,8 +771,8 @@ TEST_F(ZipReaderTest, RefusesAbsurdZip64Values) {
     archive.insert(archive.end(), stream.begin(), stream.end());
     const std::uint64_t dir_offset = archive.size();
     archive.insert(archive.end(), c.record.begin(), c.record.end());
-    Bytes trailer = zip64_trailer(archive.size(), c.count, c.record.size() + c.size_delta,
-                                  dir_offset);
+    Bytes trailer =
+        zip64_trailer(archive.size(), c.count, c.record.size() + c.size_delta, dir_offset);
     archive.insert(archive.end(), trailer.begin(), trailer.end());
     Bytes end = end_of_directory(0xFFFF, wide, wide);
     archive.insert(archive.end(), end.begin(), end.end());
@@ -790,10 +809,15 @@ with zipfile.ZipFile(out, 'w') as z:
 )");
   const Bytes good = ts::read_bytes(zip);
   const std::size_t directory = central_record(good, "a");
-  const std::vector<std::string> prefixes = {
-      "cannot read ", "damaged directory in ", "bad zip64 directory in ", "damaged entry ",
-      "truncated entry ", "cannot inflate ", "checksum mismatch in ", "unsupported compression in ",
-      zip.string() + " is not a zip archive"};
+  const std::vector<std::string> prefixes = {"cannot read ",
+                                             "damaged directory in ",
+                                             "bad zip64 directory in ",
+                                             "damaged entry ",
+                                             "truncated entry ",
+                                             "cannot inflate ",
+                                             "checksum mismatch in ",
+                                             "unsupported compression in ",
+                                             zip.string() + " is not a zip archive"};
   std::uint32_t seed = 1;
   auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
   for (int round = 0; round < 1500; ++round) {
@@ -801,8 +825,8 @@ with zipfile.ZipFile(out, 'w') as z:
     const int changes = 1 + next() % 4;
     for (int i = 0; i < changes; ++i) {
       // Mostly the directory and the end records, sometimes anywhere.
-      std::size_t at = next() % 4 ? directory + next() % (bytes.size() - directory)
-                                  : next() % bytes.size();
+      std::size_t at =
+          next() % 4 ? directory + next() % (bytes.size() - directory) : next() % bytes.size();
       bytes[at] = next() % 3 ? static_cast<unsigned char>(next()) : 0xFF;
     }
     ts::write_bytes(zip, bytes);

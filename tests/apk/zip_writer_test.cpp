@@ -43,11 +43,11 @@ TEST_F(ZipWriterTest, PadsStoredMembersToTheAlignment) {
   };
   // Positions follow from the members before: 0, 33, 66, 101, 139.
   const std::vector<Case> cases = {
-      {"a", 1, false, 4, 1},      // 30 + 1 + 1 = 32
-      {"b", 2, false, 1, 0},      // ends at 66
-      {"cd", 3, false, 0, 0},     // ends at 101
-      {"efgh", 4, false, 3, 0},   // 101 + 30 + 4 = 135, a multiple of 3
-      {"i", 6, true, 4096, 0},    // deflated: never padded
+      {"a", 1, false, 4, 1},     // 30 + 1 + 1 = 32
+      {"b", 2, false, 1, 0},     // ends at 66
+      {"cd", 3, false, 0, 0},    // ends at 101
+      {"efgh", 4, false, 3, 0},  // 101 + 30 + 4 = 135, a multiple of 3
+      {"i", 6, true, 4096, 0},   // deflated: never padded
       {"jk", 7, false, 4096, -1},
   };
   std::vector<std::uint64_t> data_starts;
@@ -140,8 +140,9 @@ TEST_F(ZipWriterTest, WritesTheHeaderFields) {
     for (std::size_t zero : {30, 32, 34, 36}) EXPECT_EQ(get16(raw, central + zero), 0) << zero;
     EXPECT_EQ(get32(raw, central + 38), 0u);
     EXPECT_EQ(get32(raw, central + 42), local);
-    EXPECT_EQ(std::string(raw.begin() + central + 46, raw.begin() + central + 46 + entry.name.size()),
-              entry.name);
+    EXPECT_EQ(
+        std::string(raw.begin() + central + 46, raw.begin() + central + 46 + entry.name.size()),
+        entry.name);
     central += 46 + entry.name.size();
   }
   EXPECT_EQ(central, end);
@@ -207,8 +208,10 @@ TEST_F(ZipWriterTest, ArchivesPassOtherToolsAndReadBack) {
   std::string output;
   EXPECT_EQ(ts::run_python(R"(
 import zipfile, os
-expected = r''')" + (dir / "expected").string() + R"('''
-with zipfile.ZipFile(r''')" + zip.string() + R"(''') as z:
+expected = r''')" + (dir / "expected").string() +
+                               R"('''
+with zipfile.ZipFile(r''')" + zip.string() +
+                               R"(''') as z:
     assert z.testzip() is None
     names = z.namelist()
     assert len(names) == 7, names

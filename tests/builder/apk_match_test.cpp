@@ -48,8 +48,12 @@ void make_zip(const fs::path& path, const Entries& entries, bool deflate = true)
 void damage_member(const fs::path& path, const std::string& name) {
   const std::string script =
       "import struct, zipfile\n"
-      "path = bytes.fromhex('" + hex(path.string()) + "').decode()\n"
-      "info = zipfile.ZipFile(path).getinfo('" + name + "')\n"
+      "path = bytes.fromhex('" +
+      hex(path.string()) +
+      "').decode()\n"
+      "info = zipfile.ZipFile(path).getinfo('" +
+      name +
+      "')\n"
       "data = bytearray(open(path, 'rb').read())\n"
       "n, m = struct.unpack_from('<HH', data, info.header_offset + 26)\n"
       "data[info.header_offset + 30 + n + m + info.compress_size // 2] ^= 0x55\n"
@@ -62,8 +66,8 @@ void damage_member(const fs::path& path, const std::string& name) {
 std::string member(const fs::path& path, const std::string& name) {
   const std::string script =
       "import sys, zipfile\n"
-      "sys.stdout.write(zipfile.ZipFile(bytes.fromhex('" + hex(path.string()) +
-      "').decode()).read('" + name + "').hex())\n";
+      "sys.stdout.write(zipfile.ZipFile(bytes.fromhex('" +
+      hex(path.string()) + "').decode()).read('" + name + "').hex())\n";
   std::string output;
   EXPECT_EQ(run_python(script, &output), 0) << output;
   std::string bytes;
@@ -75,13 +79,9 @@ std::string member(const fs::path& path, const std::string& name) {
 // The library that the fixture catalogue's hash stands for.
 std::string stand_in(const std::string& library) { return "fixture library " + library + "\n"; }
 
-std::string arm32(const std::string& library) {
-  return "lib/armeabi-v7a/lib" + library + ".so";
-}
+std::string arm32(const std::string& library) { return "lib/armeabi-v7a/lib" + library + ".so"; }
 
-QList<builder::Game> fixture_games() {
-  return builder::load_games(qpath(fixtures_dir() / "port"));
-}
+QList<builder::Game> fixture_games() { return builder::load_games(qpath(fixtures_dir() / "port")); }
 
 const char* const kNotApk = "This file is not an APK, or it is damaged.";
 const char* const kSemicolon =
@@ -154,9 +154,13 @@ TEST(IdentifyApk, OutcomeByLibrariesPresent) {
        {{arm32("starwars2"), "other"}, {arm32("rallydust"), "other"}},
        true,
        "This is Rally Dust, but another version. Supported is version 3.1."},
-      {"only a 64-bit library", {{"lib/arm64-v8a/libstarwars2.so", stand_in("starwars2")}},
-       true, kUnsupportedFixture},
-      {"library under another name", {{arm32("StarWars2"), stand_in("starwars2")}}, true,
+      {"only a 64-bit library",
+       {{"lib/arm64-v8a/libstarwars2.so", stand_in("starwars2")}},
+       true,
+       kUnsupportedFixture},
+      {"library under another name",
+       {{arm32("StarWars2"), stand_in("starwars2")}},
+       true,
        kUnsupportedFixture},
       {"no libraries at all", {{"classes.dex", "dex"}}, true, kUnsupportedFixture},
       {"an empty archive", {}, true, kUnsupportedFixture},
@@ -199,8 +203,10 @@ TEST(IdentifyApk, SupportedListShowsTheFirstWordOfEachVersion) {
   };
   const Case cases[] = {
       {{}, "This APK is not a supported game. Supported are:\n"},
-      {{{"a", "Solo", "", "", "a", ""}}, "This APK is not a supported game. Supported are:\n• Solo "},
-      {{{"b", "Beta", "2.0  rc 1", "", "b", ""}, {"a", "Alpha", " leading", "", "a", ""},
+      {{{"a", "Solo", "", "", "a", ""}},
+       "This APK is not a supported game. Supported are:\n• Solo "},
+      {{{"b", "Beta", "2.0  rc 1", "", "b", ""},
+        {"a", "Alpha", " leading", "", "a", ""},
         {"c", "Gamma", "7", "", "c", ""}},
        "This APK is not a supported game. Supported are:\n• Beta 2.0\n• Alpha \n• Gamma 7"},
   };
@@ -209,9 +215,10 @@ TEST(IdentifyApk, SupportedListShowsTheFirstWordOfEachVersion) {
 
 TEST(IdentifyApk, FilesThatAreNotReadableArchives) {
   TempDir dir;
-  make_zip(dir / "whole.apk", {{arm32("starwars2"), stand_in("starwars2")},
-                               {"assets/big.bin", std::string(5000, 'b')}},
-           false);
+  make_zip(
+      dir / "whole.apk",
+      {{arm32("starwars2"), stand_in("starwars2")}, {"assets/big.bin", std::string(5000, 'b')}},
+      false);
   const std::string whole = read_text(dir / "whole.apk");
   write_text(dir / "truncated.apk", whole.substr(0, whole.size() / 2));
   write_text(dir / "text.apk", "This is a text file, not an archive.\n");
@@ -272,10 +279,14 @@ TEST(IdentifyApk, AnOversizedManifestOrResourceTableIsRefusedAsDamaged) {
     const fs::path apk = dir / (member + ".apk");
     std::string output;
     ASSERT_EQ(run_python("import zipfile\n"
-                         "with zipfile.ZipFile(bytes.fromhex('" + hex(apk.string()) +
+                         "with zipfile.ZipFile(bytes.fromhex('" +
+                             hex(apk.string()) +
                              "').decode(), 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                             "    z.writestr('" + member + "', bytes(65 << 20))\n"
-                             "    z.writestr('" + arm32("starwars2") + "', bytes.fromhex('" +
+                             "    z.writestr('" +
+                             member +
+                             "', bytes(65 << 20))\n"
+                             "    z.writestr('" +
+                             arm32("starwars2") + "', bytes.fromhex('" +
                              hex(stand_in("starwars2")) + "'))\n",
                          &output),
               0)
@@ -351,8 +362,8 @@ fs::path make_icon_apk(const TempDir& dir) {
     fs::create_directories(png.parent_path());
     const std::string side = std::to_string(size);
     std::string output;
-    EXPECT_EQ(run("convert -size " + side + "x" + side + " xc:'#30" + side.substr(0, 1) +
-                      "0c0' " + shell_quote("png:" + png.string()),
+    EXPECT_EQ(run("convert -size " + side + "x" + side + " xc:'#30" + side.substr(0, 1) + "0c0' " +
+                      shell_quote("png:" + png.string()),
                   &output),
               0)
         << output;
@@ -406,6 +417,5 @@ TEST(ApkIcon, NoIconGivesAnEmptyArray) {
   write_text(dir / "text.apk", "not an archive");
   const std::vector<fs::path> paths = {dir / "no-table.apk", dir / "plain.apk", dir / "text.apk",
                                        dir / "missing.apk"};
-  for (const fs::path& path : paths)
-    EXPECT_TRUE(builder::apk_icon(qpath(path)).isEmpty()) << path;
+  for (const fs::path& path : paths) EXPECT_TRUE(builder::apk_icon(qpath(path)).isEmpty()) << path;
 }

@@ -108,8 +108,7 @@ TEST(Catalog, FixturePortTree) {
     EXPECT_FALSE(each.title.isEmpty()) << each.id.toStdString();
     // The stand-in library that tests put into matching APKs.
     const QByteArray library = "fixture library " + each.library.toUtf8() + "\n";
-    EXPECT_EQ(each.sha256,
-              QCryptographicHash::hash(library, QCryptographicHash::Sha256).toHex())
+    EXPECT_EQ(each.sha256, QCryptographicHash::hash(library, QCryptographicHash::Sha256).toHex())
         << each.id.toStdString();
   }
 }

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -14,8 +14,8 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QThread>
-#include <csignal>
 #include <atomic>
+#include <csignal>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -52,24 +52,12 @@ struct World : testing_support::HttpsWorld {
 };
 World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
 
-HttpsPeer& peer() {
-  return g_world->peer();
-}
-QString cmake() {
-  return QStandardPaths::findExecutable("cmake");
-}
-QString root() {
-  return builder::cache_dir() + "/tools/devkitpro";
-}
-QString downloads() {
-  return builder::cache_dir() + "/downloads";
-}
-QString packages() {
-  return peer().root() + "/packages";
-}
-QString host_dir() {
-  return packages() + "/windows/x86_64";
-}
+HttpsPeer& peer() { return g_world->peer(); }
+QString cmake() { return QStandardPaths::findExecutable("cmake"); }
+QString root() { return builder::cache_dir() + "/tools/devkitpro"; }
+QString downloads() { return builder::cache_dir() + "/downloads"; }
+QString packages() { return peer().root() + "/packages"; }
+QString host_dir() { return packages() + "/windows/x86_64"; }
 
 void write_file(const QString& path, const QByteArray& bytes) {
   QDir().mkpath(QFileInfo(path).path());
@@ -78,9 +66,7 @@ void write_file(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-std::string sh(const QString& text) {
-  return testing_support::shell_quote(text.toStdString());
-}
+std::string sh(const QString& text) { return testing_support::shell_quote(text.toStdString()); }
 
 void shell(const QString& command) {
   std::string output;
@@ -103,7 +89,7 @@ struct Entry {
   bool bare = false;       // holds .PKGINFO alone, and the link below if there is one
   QString link_at;         // a symbolic link at this path of the package to `link_to`
   QString link_to;
-  QString hard_at;         // a hard link at this path of the package to .PKGINFO
+  QString hard_at;  // a hard link at this path of the package to .PKGINFO
   QString filename() const {
     return listed.isEmpty() ? name + "-" + version + "-any.pkg.tar.gz" : listed;
   }
@@ -125,18 +111,13 @@ std::vector<Entry> standard(const QString& version = "1.0-1") {
 
 Entry* find(std::vector<Entry>& entries, const QString& name) {
   for (Entry& e : entries)
-    if (e.name == name)
-      return &e;
+    if (e.name == name) return &e;
   return nullptr;
 }
 
 // Where hostile members aim: above the unpacking folder, at an absolute path, through a link.
-QString escaped_dotdot() {
-  return builder::cache_dir() + "/escaped-dotdot";
-}
-QString outside() {
-  return g_world->base() + "/outside";
-}
+QString escaped_dotdot() { return builder::cache_dir() + "/escaped-dotdot"; }
+QString outside() { return g_world->base() + "/outside"; }
 
 // Packs `folder` into the gzipped tar `archive`, with `members` first, and then one hostile
 // member of the given form (none when empty) whose names start with `prefix`.
@@ -150,8 +131,7 @@ void pack(const QString& folder, const QString& members, const QString& archive,
                     QString::fromStdString(sh(tar)) + " " + members;
   const QString append = " && tar rf " + QString::fromStdString(sh(tar)) + " -P -C " +
                          QString::fromStdString(sh(evil)) + " --transform ";
-  if (hostile == "dotdot")
-    command += append + "'s,^evil$,../../escaped-dotdot,' evil";
+  if (hostile == "dotdot") command += append + "'s,^evil$,../../escaped-dotdot,' evil";
   if (hostile == "absolute")
     command += append + "'s,^evil$," + outside() + "/escaped-absolute,' evil";
   if (hostile == "link") {
@@ -168,19 +148,14 @@ void pack(const QString& folder, const QString& members, const QString& archive,
 // Writes the database record of the package `e`, whose file holds `bytes`.
 void write_record(const QString& db_dir, const Entry& e, const QByteArray& bytes) {
   QByteArray sha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-  if (e.wrong_sha)
-    sha = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
+  if (e.wrong_sha) sha = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
   // Several depends lines, blank lines, a repeated field and unknown fields, as in the wild.
   QByteArray desc = "%NAME%\n" + e.name.toUtf8() + "\n\n%VERSION%\n" + e.version.toUtf8() +
                     "\n\n%DEPENDS%\nfirst-dependency\nsecond-dependency\n\n";
-  if (e.with_file)
-    desc += "%FILENAME%\n\n  " + e.filename().toUtf8() + "  \n\n";
-  desc +=
-      "%CSIZE%\n" + QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
-  if (e.with_sha)
-    desc += "%SHA256SUM%\n" + sha + "\n\n";
-  if (e.with_file)
-    desc += "%FILENAME%\nshadowed-by-the-first.pkg.tar.gz\n\n";
+  if (e.with_file) desc += "%FILENAME%\n\n  " + e.filename().toUtf8() + "  \n\n";
+  desc += "%CSIZE%\n" + QByteArray::number(e.csize >= 0 ? e.csize : qint64(bytes.size())) + "\n\n";
+  if (e.with_sha) desc += "%SHA256SUM%\n" + sha + "\n\n";
+  if (e.with_file) desc += "%FILENAME%\nshadowed-by-the-first.pkg.tar.gz\n\n";
   desc += "%ARCH%\nany\n";
   write_file(db_dir + "/" + e.name + "-" + e.version + "/" + e.desc, desc);
   write_file(db_dir + "/" + e.name + "-" + e.version + "/files", "%FILES%\nopt/\n");
@@ -199,8 +174,7 @@ QHash<QString, qint64> publish(const std::vector<Entry>& entries,
     QDir(db_dir).removeRecursively();
     QDir().mkpath(db_dir);
     for (const Entry& e : entries) {
-      if (e.host != host)
-        continue;
+      if (e.host != host) continue;
       const QString file = e.folder() + "/" + e.filename();
       if (e.garbage) {
         write_file(file, "not an archive at all");
@@ -251,8 +225,7 @@ QString joined(const std::vector<Entry>& entries) {
   QStringList files;
   for (const QString& name : kNames)
     for (const Entry& e : entries)
-      if (e.name == name)
-        files << e.filename();
+      if (e.name == name) files << e.filename();
   return files.join('\n');
 }
 
@@ -264,9 +237,7 @@ QStringList fetched() {
   return paths;
 }
 
-QStringList database_requests() {
-  return {"windows/x86_64/dkp-windows.db", "dkp-libs.db"};
-}
+QStringList database_requests() { return {"windows/x86_64/dkp-windows.db", "dkp-libs.db"}; }
 
 // Nothing of a run is left in the download folder, and no staging folder.
 void expect_clean_downloads() {
@@ -286,12 +257,8 @@ Outcome fetch(const std::atomic<bool>* cancel = nullptr, const QString& program 
   Outcome run;
   builder::FetchContext context;
   context.cancel = cancel;
-  context.log = [&](const QString& line) {
-    run.log << line;
-  };
-  context.progress = [&](qint64 done, qint64 total) {
-    run.progress.emplace_back(done, total);
-  };
+  context.log = [&](const QString& line) { run.log << line; };
+  context.progress = [&](qint64 done, qint64 total) { run.progress.emplace_back(done, total); };
   run.result = builder::fetch_devkitpro(program, context, run.error);
   return run;
 }
@@ -357,8 +324,7 @@ TEST_F(Devkitpro, FreshInstallTakesAllEightPackagesAndStampsLast) {
   EXPECT_EQ(fetched(), expected);
   QStringList unpacked;
   for (const QString& line : run.log)
-    if (line.startsWith("Unpacking "))
-      unpacked << line.mid(10);
+    if (line.startsWith("Unpacking ")) unpacked << line.mid(10);
   QStringList files;
   for (const QString& name : kNames) files << find(entries, name)->filename();
   EXPECT_EQ(unpacked, files);
@@ -498,8 +464,7 @@ TEST_F(Devkitpro, ArchivesLeadingOutsideAreRefusedBeforeAnythingIsWritten) {
       SCOPED_TRACE((in_list ? "list, " : "package, ") + form.toStdString());
       QDir(outside()).removeRecursively();
       std::vector<Entry> entries = standard("2.0-1");
-      if (!in_list)
-        entries[4].hostile = form;
+      if (!in_list) entries[4].hostile = form;
       publish(entries, in_list ? form : QString());
       const Outcome run = fetch();
       if (in_list) {
@@ -537,14 +502,12 @@ TEST_F(Devkitpro, PackageFileNamesFollowTheMemberNameRule) {
         name.toUtf8() != QByteArray::fromStdString(form.name))
       continue;
     if (form.safe) {
-      if (next < safe.size())
-        safe[next++].listed = name;
+      if (next < safe.size()) safe[next++].listed = name;
       continue;
     }
     SCOPED_TRACE(form.what);
     std::vector<Entry> entries = standard("2.0-1");
-    for (Entry& e : entries)
-      e.bare = true;  // nothing of them is unpacked
+    for (Entry& e : entries) e.bare = true;  // nothing of them is unpacked
     entries[6].listed = name;
     expect_switch_mesa_unlisted(entries, good);
   }
@@ -577,16 +540,16 @@ TEST_F(Devkitpro, APackageRootThatIsNoRealFolderIsRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::vector<Entry> entries = standard("2.0-1");
-    for (Entry& e : entries)
-      e.bare = true;
+    for (Entry& e : entries) e.bare = true;
     entries[0].link_at = c.link_at;
     entries[0].link_to = c.link_to;
     entries[0].hard_at = c.hard_at;
     publish(entries);
     const Outcome run = fetch();
     EXPECT_EQ(run.result, QString());
-    EXPECT_EQ(run.error, c.listed ? "Cannot unpack " + entries[0].filename()
-                                  : "Cannot move devkitPro into " + QDir::toNativeSeparators(root()));
+    EXPECT_EQ(run.error, c.listed
+                             ? "Cannot unpack " + entries[0].filename()
+                             : "Cannot move devkitPro into " + QDir::toNativeSeparators(root()));
     EXPECT_FALSE(QFileInfo(root()).isSymLink());
     EXPECT_EQ(read_file(root() + "/switch-tools/VERSION"), "1.0-1");
     EXPECT_EQ(QString::fromUtf8(read_file(root() + "/.skarnbolt-packages")), joined(good));
@@ -693,9 +656,13 @@ TEST_F(Devkitpro, ACancelEndsTheUnpackingAtOnce) {
   const QString stub = g_world->base() + "/slow-cmake";
   const QString mark = g_world->base() + "/unpacking";
   QFile::remove(mark);
-  write_file(stub, "#!/bin/sh\nif [ \"$3\" = xf ]; then case \"$4\" in *.pkg.tar.gz)\n"
-                   "  echo $$ > " + QByteArray::fromStdString(sh(mark)) + "; exec sleep 600;;\n"
-                   "esac; fi\nexec " + QByteArray::fromStdString(sh(cmake())) + " \"$@\"\n");
+  write_file(stub,
+             "#!/bin/sh\nif [ \"$3\" = xf ]; then case \"$4\" in *.pkg.tar.gz)\n"
+             "  echo $$ > " +
+                 QByteArray::fromStdString(sh(mark)) +
+                 "; exec sleep 600;;\n"
+                 "esac; fi\nexec " +
+                 QByteArray::fromStdString(sh(cmake())) + " \"$@\"\n");
   QFile::setPermissions(stub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
   std::atomic<bool> cancel{false};
@@ -715,8 +682,10 @@ TEST_F(Devkitpro, ACancelEndsTheUnpackingAtOnce) {
   cancel = true;
   deadline.setRemainingTime(60000);
   while (!done && !deadline.hasExpired()) QThread::msleep(20);
-  if (!done && unpacker > 0 && read_file("/proc/" + QString::number(unpacker) + "/cmdline")
-                                   .startsWith("sleep\0" "600")) {
+  if (!done && unpacker > 0 &&
+      read_file("/proc/" + QString::number(unpacker) + "/cmdline")
+          .startsWith("sleep\0"
+                      "600")) {
     ::kill(unpacker, SIGKILL);  // our own stub's, left running: let the worker end
   }
   worker.join();

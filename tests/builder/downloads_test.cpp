@@ -89,9 +89,7 @@ struct World : testing_support::HttpsWorld {
 };
 World* const g_world = static_cast<World*>(::testing::AddGlobalTestEnvironment(new World));
 
-HttpsPeer& peer() {
-  return g_world->peer();
-}
+HttpsPeer& peer() { return g_world->peer(); }
 
 QString sha256(const QByteArray& bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
@@ -118,9 +116,7 @@ QString scratch(const QString& name) {
   return path;
 }
 
-std::string sh(const QString& text) {
-  return testing_support::shell_quote(text.toStdString());
-}
+std::string sh(const QString& text) { return testing_support::shell_quote(text.toStdString()); }
 
 // Packs the files (name, content) of a fresh folder with `command`, run inside that folder
 // with "%1" standing for the archive path; puts the archive on the server as `name`.
@@ -143,12 +139,8 @@ QString serve_packed(const QString& name, const QList<QPair<QString, QByteArray>
   return sha256(read_file(archive));
 }
 
-QString downloads() {
-  return builder::cache_dir() + "/downloads";
-}
-QString tools() {
-  return builder::cache_dir() + "/tools";
-}
+QString downloads() { return builder::cache_dir() + "/downloads"; }
+QString tools() { return builder::cache_dir() + "/tools"; }
 
 int requests_for(const QString& path) {
   int count = 0;
@@ -235,8 +227,7 @@ TEST_F(Downloads, CachedNeedsTheExactDigestInTheStamp) {
     SCOPED_TRACE(c.label);
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
-    if (!c.stamp.isEmpty())
-      write_file(folder + "/.skarnbolt-sha256", c.stamp);
+    if (!c.stamp.isEmpty()) write_file(folder + "/.skarnbolt-sha256", c.stamp);
     EXPECT_EQ(builder::cached(row), c.matches ? folder : QString());
   }
 }
@@ -264,12 +255,8 @@ TEST_F(Downloads, StreamsIntoTheTargetWithProgress) {
     std::vector<std::pair<qint64, qint64>> calls;
     QStringList log;
     builder::FetchContext context;
-    context.progress = [&](qint64 done, qint64 total) {
-      calls.emplace_back(done, total);
-    };
-    context.log = [&](const QString& line) {
-      log << line;
-    };
+    context.progress = [&](qint64 done, qint64 total) { calls.emplace_back(done, total); };
+    context.log = [&](const QString& line) { log << line; };
     QString error;
     const QString url = peer().url("stream.bin") + c.query;
     ASSERT_TRUE(
@@ -375,8 +362,7 @@ TEST_F(Downloads, CancelEndsTheTransferWhileDataFlowsAndWhileTheServerIsSilent) 
     qint64 seen = 0;
     context.progress = [&](qint64 done, qint64) {
       seen = done;
-      if (done >= 8192)
-        cancel = true;
+      if (done >= 8192) cancel = true;
     };
     const QString target = scratch("cancel-mid") + "/cancel.bin";
     QString error;
@@ -486,9 +472,7 @@ TEST_F(Downloads, FetchUnpacksAndStamps) {
     peer().clear_requests();
     QStringList log;
     builder::FetchContext context;
-    context.log = [&](const QString& line) {
-      log << line;
-    };
+    context.log = [&](const QString& line) { log << line; };
     QString error;
     const QString folder = builder::fetch(row, context, error);
     ASSERT_EQ(folder, tools() + "/" + c.folder) << error.toStdString();
@@ -517,8 +501,7 @@ TEST_F(Downloads, FetchReplacesAToolFolderWithoutAMatchingStamp) {
     SCOPED_TRACE(stamp.isEmpty() ? "no stamp" : "stale stamp");
     QDir(folder).removeRecursively();
     write_file(folder + "/old.txt", "left from before");
-    if (!stamp.isEmpty())
-      write_file(folder + "/.skarnbolt-sha256", stamp);
+    if (!stamp.isEmpty()) write_file(folder + "/.skarnbolt-sha256", stamp);
     peer().clear_requests();
     QString error;
     ASSERT_EQ(builder::fetch(row, {}, error), folder) << error.toStdString();
@@ -556,9 +539,9 @@ TEST_F(Downloads, FetchNeverRemovesOrMovesAToolFolderThroughALink) {
     ASSERT_TRUE(QFile::link("..", staging + "/top"));
     const QString archive = peer().root() + "/uplink.tar.gz";
     std::string output;
-    ASSERT_EQ(testing_support::run("cd " + sh(staging) + " && tar czf " + sh(archive) + " top",
-                                   &output),
-              0)
+    ASSERT_EQ(
+        testing_support::run("cd " + sh(staging) + " && tar czf " + sh(archive) + " top", &output),
+        0)
         << output;
     const QString digest = sha256(read_file(archive));
     const builder::Download row{"Uplink", peer().url("uplink.tar.gz"), digest, 100, "uplink"};

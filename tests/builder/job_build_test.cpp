@@ -56,11 +56,12 @@ TEST(WindowsBuild, FirstWindowsBuildThenRebuild) {
 
   // Every option in its order, and the compile step.
   EXPECT_TRUE(first.lines.contains(
-      "$ " + cmake + " -S " + source + " -B " + q(build) + " -G Ninja -DCMAKE_MAKE_PROGRAM=" +
-      q(ws.cache() / "tools/ninja/ninja") + " -DCMAKE_BUILD_TYPE=Release -DGAME_APKS=" +
-      q(ws.apk("pinball")) + " -DSKARNBOLT_DEFAULT_MODS=default -DGAME_EXTRA_starwars2= " +
-      "-DCMAKE_TOOLCHAIN_FILE=" + source + "/cmake/toolchains/llvm-mingw.cmake -DLLVM_MINGW=" +
-      q(ws.cache() / "tools/llvm-mingw")))
+      "$ " + cmake + " -S " + source + " -B " + q(build) +
+      " -G Ninja -DCMAKE_MAKE_PROGRAM=" + q(ws.cache() / "tools/ninja/ninja") +
+      " -DCMAKE_BUILD_TYPE=Release -DGAME_APKS=" + q(ws.apk("pinball")) +
+      " -DSKARNBOLT_DEFAULT_MODS=default -DGAME_EXTRA_starwars2= " + "-DCMAKE_TOOLCHAIN_FILE=" +
+      source +
+      "/cmake/toolchains/llvm-mingw.cmake -DLLVM_MINGW=" + q(ws.cache() / "tools/llvm-mingw")))
       << first.lines.join('\n').toStdString();
   EXPECT_TRUE(first.lines.contains("$ " + cmake + " --build " + q(build) +
                                    " --target skarnbolt-pinball -j " + QString::number(jobs)));
@@ -74,10 +75,10 @@ TEST(WindowsBuild, FirstWindowsBuildThenRebuild) {
   EXPECT_EQ(containing(steps, "] Recompiling Pinball Nights (128 files)").size(), 1);
   EXPECT_EQ(containing(steps, "/generated/funcs_").size(), 128);
   EXPECT_EQ(containing(steps, "] Linking CXX executable bin/skarnbolt-pinball").size(), 1);
-  EXPECT_TRUE(in_order(first.statuses,
-                       {"Preparing", "Preparing the build", "Building Pinball Nights",
-                        "Extracting the data of Pinball Nights", "Recompiling Pinball Nights",
-                        "Compiling the recompiled code"}))
+  EXPECT_TRUE(
+      in_order(first.statuses, {"Preparing", "Preparing the build", "Building Pinball Nights",
+                                "Extracting the data of Pinball Nights",
+                                "Recompiling Pinball Nights", "Compiling the recompiled code"}))
       << first.statuses.join(" | ").toStdString();
   EXPECT_FALSE(first.statuses.contains("Preparing the build tools"));
 
@@ -92,7 +93,8 @@ TEST(WindowsBuild, FirstWindowsBuildThenRebuild) {
   EXPECT_EQ(first.phases[4].weight, 5);
 
   // What the port made, where the estimate looks for it.
-  const fs::path objects = build / "games/CMakeFiles/recomp_game_code_pinball.dir/pinball/generated";
+  const fs::path objects =
+      build / "games/CMakeFiles/recomp_game_code_pinball.dir/pinball/generated";
   for (int i = 0; i < 128; ++i) {
     const std::string name = "funcs_" + QString("%1").arg(i, 3, 10, QChar('0')).toStdString();
     EXPECT_TRUE(fs::exists(objects / (name + ".cpp.o"))) << name;
@@ -122,8 +124,8 @@ TEST(WindowsBuild, FirstWindowsBuildThenRebuild) {
 
   for (const JobResult* result : {&first, &again}) {
     EXPECT_TRUE(result->ok) << describe(*result);
-    EXPECT_EQ(result->message, "The game was saved:\n" + QDir::toNativeSeparators(
-                                                            q(ws.home() / "Games/Pinball Nights")));
+    EXPECT_EQ(result->message, "The game was saved:\n" +
+                                   QDir::toNativeSeparators(q(ws.home() / "Games/Pinball Nights")));
     EXPECT_EQ(result->statuses.last(), "Done");
     EXPECT_EQ(result->fraction, 1.0);
     EXPECT_EQ(result->eta, 0);
@@ -139,7 +141,9 @@ class Fault {
 };
 
 bool configure_line(const QString& line) { return line.startsWith("$ ") && line.contains(" -S "); }
-bool compile_line(const QString& line) { return line.startsWith("$ ") && line.contains(" --build "); }
+bool compile_line(const QString& line) {
+  return line.startsWith("$ ") && line.contains(" --build ");
+}
 
 void expect_failure(const JobResult& result, const QString& message, const fs::path& log) {
   EXPECT_FALSE(result.ok);
@@ -192,8 +196,8 @@ TEST(WindowsBuild, FailuresCancelsAndMovedSources) {
     Fault fault("compile-hold");
     const JobResult result = run_job(pinball_request(ws), compile_line);
     expect_failure(result, "Cancelled", ws.log());
-    EXPECT_TRUE(result.lines.contains("Sources moved: starting " + q(moved / "build/windows") +
-                                      " again"))
+    EXPECT_TRUE(
+        result.lines.contains("Sources moved: starting " + q(moved / "build/windows") + " again"))
         << result.lines.join('\n').toStdString();
     EXPECT_EQ(result.phases[2].weight, 25);  // the build folder was deleted
     EXPECT_GE(result.seconds_after_cancel, 0);

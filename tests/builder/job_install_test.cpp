@@ -83,7 +83,8 @@ TEST(WindowsInstall, InstallAgainExportAndPortable) {
   exported.output = q(ws.root() / "launcher/games/pinball");
   const JobResult to_folder = run_job(exported);
   EXPECT_TRUE(to_folder.ok) << describe(to_folder);
-  EXPECT_EQ(to_folder.message, "The game was saved:\n" + native(ws.root() / "launcher/games/pinball"));
+  EXPECT_EQ(to_folder.message,
+            "The game was saved:\n" + native(ws.root() / "launcher/games/pinball"));
   EXPECT_EQ(to_folder.result_path, exported.output);
   expect_game_folder(ws.root() / "launcher/games/pinball", build);
 

@@ -3,26 +3,26 @@
 // log alone until it holds the cache itself.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QSysInfo>
 #include <errno.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <stddef.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSysInfo>
 
 #include <chrono>
 #include <future>
 #include <thread>
 
 #include "builder/build_lock.hpp"
+#include "builder/file_lock.hpp"
 #include "builder/job.hpp"
 #include "builder/paths.hpp"
-#include "builder/file_lock.hpp"
 #include "support/job_runner.hpp"
 #include "support/test_support.hpp"
 
@@ -53,16 +53,15 @@ TEST_F(HeldCache, ABuildWaitsWithoutAnEstimateThenRunsWhenTheCacheIsFree) {
   bool waited = false;
   qint64 waiting_eta = 0;
   std::string log_while_waiting;
-  JobResult result =
-      run_job(pinball_request(ws), {}, [&](const QString& status, qint64 eta) {
-        if (status == builder::kWaitingStatus && !waited) {
-          waited = true;
-          waiting_eta = eta;
-          log_while_waiting = read_text(ws.log());
-          other.release();  // the other build ends
-        }
-        return false;
-      });
+  JobResult result = run_job(pinball_request(ws), {}, [&](const QString& status, qint64 eta) {
+    if (status == builder::kWaitingStatus && !waited) {
+      waited = true;
+      waiting_eta = eta;
+      log_while_waiting = read_text(ws.log());
+      other.release();  // the other build ends
+    }
+    return false;
+  });
   ASSERT_TRUE(result.ok) << describe(result);
   EXPECT_TRUE(waited);
   EXPECT_EQ(waiting_eta, -1);

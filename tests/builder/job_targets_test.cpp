@@ -23,7 +23,8 @@ QString native(const fs::path& path) { return QDir::toNativeSeparators(q(path));
 std::string zip_names(const fs::path& archive) {
   std::string output;
   run("python3 -c " +
-          shell_quote("import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))") +
+          shell_quote(
+              "import sys, zipfile; print('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))") +
           " " + shell_quote(archive.string()),
       &output);
   return output;
@@ -57,10 +58,11 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
       << first.lines.join('\n').toStdString();
   EXPECT_TRUE(fs::exists(host / "host-tools/codelift"));
   EXPECT_TRUE(first.lines.contains(
-      "$ " + cmake + " -S " + source + " -B " + q(build) + " -G Ninja -DCMAKE_MAKE_PROGRAM=" +
-      q(ws.cache() / "tools/ninja/ninja") + " -DCMAKE_BUILD_TYPE=Release -DGAME_APKS=" +
-      q(ws.apk("rallydust")) + " -DSKARNBOLT_DEFAULT_MODS=default -DGAME_EXTRA_starwars2= " +
-      "-DCMAKE_TOOLCHAIN_FILE=" + q(ws.cache() / "tools/android-ndk") +
+      "$ " + cmake + " -S " + source + " -B " + q(build) +
+      " -G Ninja -DCMAKE_MAKE_PROGRAM=" + q(ws.cache() / "tools/ninja/ninja") +
+      " -DCMAKE_BUILD_TYPE=Release -DGAME_APKS=" + q(ws.apk("rallydust")) +
+      " -DSKARNBOLT_DEFAULT_MODS=default -DGAME_EXTRA_starwars2= " + "-DCMAKE_TOOLCHAIN_FILE=" +
+      q(ws.cache() / "tools/android-ndk") +
       "/build/cmake/android.toolchain.cmake -DANDROID_ABI=arm64-v8a" +
       " -DANDROID_PLATFORM=android-24 -DSKARNBOLT_HOST_TOOLS=" + q(host / "host-tools") +
       " -DSKARNBOLT_ANDROID_SDK=" + q(ws.cache() / "tools/android-sdk") + " -DSKARNBOLT_JDK=" +
@@ -79,8 +81,8 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
             std::string::npos);
 
   // Two devices: the first one gets the APK. The host tool is not configured again.
-  set_adb_devices(ws.cache(), adb_listing({{"B2", "unauthorized"}, {"A1", "device"},
-                                                   {"C3", "device"}}));
+  set_adb_devices(ws.cache(),
+                  adb_listing({{"B2", "unauthorized"}, {"A1", "device"}, {"C3", "device"}}));
   const JobResult installed = run_job(rally_on_android(ws));
   EXPECT_TRUE(installed.lines.filter("-DSKARNBOLT_TOOLS_ONLY=ON").isEmpty());
   EXPECT_TRUE(installed.lines.contains("$ " + cmake + " --build " + q(host) + " -j " +
@@ -99,9 +101,9 @@ TEST(AndroidBuild, NoDeviceOneDeviceUnauthorizedAndBothFlags) {
   EXPECT_EQ(installed.message, "Rally Dust is installed on the Android device.");
   EXPECT_TRUE(installed.result_path.isEmpty());
   EXPECT_TRUE(installed.statuses.contains("Installing on A1"));
-  EXPECT_EQ(adb_calls(seeded_adb(ws.cache())),
-            (std::vector<std::vector<std::string>>{
-                {"-s", "A1", "install", "-r", package.string()}}));
+  EXPECT_EQ(
+      adb_calls(seeded_adb(ws.cache())),
+      (std::vector<std::vector<std::string>>{{"-s", "A1", "install", "-r", package.string()}}));
 
   // Only an unauthorized device: saved where the request says.
   set_adb_devices(ws.cache(), adb_listing({{"B2", "unauthorized"}}));
@@ -148,14 +150,13 @@ TEST(SwitchBuild, ChosenModsExtraDataAndOutputPath) {
 
   EXPECT_TRUE(result.lines.value(0).contains(", Nintendo Switch, "));
   EXPECT_TRUE(result.statuses.contains("Checking devkitPro"));
-  EXPECT_FALSE(
-      result.lines
-          .filter(" -DSKARNBOLT_DEFAULT_MODS=60 FPS;Cockpit view -DGAME_EXTRA_starwars2=" +
-                  request.assets + " -DCMAKE_TOOLCHAIN_FILE=" + source +
-                  "/cmake/toolchains/switch.cmake -DDEVKITPRO=" +
-                  q(ws.cache() / "tools/devkitpro") + " -DSKARNBOLT_HOST_TOOLS=" +
-                  q(ws.build("host") / "host-tools"))
-          .isEmpty())
+  EXPECT_FALSE(result.lines
+                   .filter(" -DSKARNBOLT_DEFAULT_MODS=60 FPS;Cockpit view -DGAME_EXTRA_starwars2=" +
+                           request.assets + " -DCMAKE_TOOLCHAIN_FILE=" + source +
+                           "/cmake/toolchains/switch.cmake -DDEVKITPRO=" +
+                           q(ws.cache() / "tools/devkitpro") +
+                           " -DSKARNBOLT_HOST_TOOLS=" + q(ws.build("host") / "host-tools"))
+                   .isEmpty())
       << result.lines.join('\n').toStdString();
   EXPECT_TRUE(result.lines.filter("Unpacking").isEmpty());  // devkitPro was current
   EXPECT_FALSE(result.lines.filter("] Packaging Starwars 2 (NRO)").isEmpty());

@@ -84,10 +84,10 @@ TEST(JobCount, ProcessorsCappedByFreeMemory) {
     int expected;
   };
   const Case cases[] = {
-      {8, std::nullopt, 4},       {2, std::nullopt, 2},   {0, std::nullopt, 1},
-      {32, 2135 * MiB, 1},        {32, 2135 * MiB + MiB - 1, 1},
-      {32, 2136 * MiB, 1},        {32, 2736 * MiB, 2},    {32, 17136 * MiB, 26},
-      {8, 17136 * MiB, 8},        {32, 100 * MiB, 1},     {0, 17136 * MiB, 1},
+      {8, std::nullopt, 4}, {2, std::nullopt, 2},          {0, std::nullopt, 1},
+      {32, 2135 * MiB, 1},  {32, 2135 * MiB + MiB - 1, 1}, {32, 2136 * MiB, 1},
+      {32, 2736 * MiB, 2},  {32, 17136 * MiB, 26},         {8, 17136 * MiB, 8},
+      {32, 100 * MiB, 1},   {0, 17136 * MiB, 1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(builder::job_count(c.threads, c.bytes), c.expected)
@@ -154,10 +154,10 @@ TEST(JobReport, PlainWeightsFirstThenTheObservedRateWithinItsBounds) {
     double rate;  // seconds per expected second, or 0 for the observed pace within its bounds
   };
   const Case cases[] = {
-      {{40, 0, 0, 0, 0}, 0, 1.0 / 40, 0},    // 1 of 40 done: the observed pace
-      {{20, 0, 0, 0, 0}, 0, 0.5 / 20, 6},    // slow, ten seconds or more each: at most 6
-      {{10000, 0, 0, 0, 0}, 0, 0.9, 0.25},   // fast: at least 0.25
-      {{1000, 0, 0, 0, 0}, 0, 0.01, 1},      // below 2 %: the plain weights
+      {{40, 0, 0, 0, 0}, 0, 1.0 / 40, 0},   // 1 of 40 done: the observed pace
+      {{20, 0, 0, 0, 0}, 0, 0.5 / 20, 6},   // slow, ten seconds or more each: at most 6
+      {{10000, 0, 0, 0, 0}, 0, 0.9, 0.25},  // fast: at least 0.25
+      {{1000, 0, 0, 0, 0}, 0, 0.01, 1},     // below 2 %: the plain weights
   };
   for (const Case& c : cases) {
     lay_phases(job, c.weights);
@@ -227,25 +227,30 @@ TEST(JobBuild, NinjaStatusLinesDriveCostsAndTexts) {
   lay_phases(job, {1, 0, 150, 900, 5});
   // A fresh folder: recompile (135 s), 128 missing objects (1792 s), and Ninja says 132 steps,
   // so 132 - 128 - 1 - 1 = 2 other steps of 1.5 s: a total cost of 135 + 1795 = 1930 s.
-  job.cmake = fake_cmake(dir.path(),
-                         "noise before\\n"
-                         "[1/132] Recompiling Game pinball (128 files)\\n"
-                         "[2/132] Building CXX object games/x.dir/pinball/generated/funcs_000.cpp.o\\n"
-                         "[3/132] Extracting the game data\\n"
-                         "[4/132] Packaging skarnbolt-pinball.apk (release)\\n"
-                         "[5/132] Linking CXX executable bin/skarnbolt-pinball\\n"
-                         "[6/132] Linking CXX shared library libmain.so\\n"
-                         "[7/132] Building CXX object runtime.cpp.o\\n"
-                         "[x/132] Recompiling again\\n"
-                         "[8/132] Generating something\\n");
+  job.cmake =
+      fake_cmake(dir.path(),
+                 "noise before\\n"
+                 "[1/132] Recompiling Game pinball (128 files)\\n"
+                 "[2/132] Building CXX object games/x.dir/pinball/generated/funcs_000.cpp.o\\n"
+                 "[3/132] Extracting the game data\\n"
+                 "[4/132] Packaging skarnbolt-pinball.apk (release)\\n"
+                 "[5/132] Linking CXX executable bin/skarnbolt-pinball\\n"
+                 "[6/132] Linking CXX shared library libmain.so\\n"
+                 "[7/132] Building CXX object runtime.cpp.o\\n"
+                 "[x/132] Recompiling again\\n"
+                 "[8/132] Generating something\\n");
   QSignalSpy spy(&job, &Job::progress);
   QString error;
   ASSERT_TRUE(job.build(q(dir / "build"), {"skarnbolt-pinball"}, error)) << error.toStdString();
   EXPECT_EQ(job.phases[3].weight, 1795.0 / 2 + 135);
-  const char* texts[] = {"Building Game pinball",        "Recompiling Game pinball",
-                         "Compiling the recompiled code", "Extracting the game data",
-                         "Packaging skarnbolt-pinball.apk", "Building Game pinball",
-                         "Building Game pinball",        "Building Game pinball",
+  const char* texts[] = {"Building Game pinball",
+                         "Recompiling Game pinball",
+                         "Compiling the recompiled code",
+                         "Extracting the game data",
+                         "Packaging skarnbolt-pinball.apk",
+                         "Building Game pinball",
+                         "Building Game pinball",
+                         "Building Game pinball",
                          "Building Game pinball"};
   const double costs[] = {0, 120, 14, 20, 40, 15, 15, 1.5, 1.5};
   ASSERT_EQ(spy.count(), 9);
@@ -268,9 +273,8 @@ TEST(JobProcess, LinesAreSplitTrimmedAndTheLastOneKeptAsItIs) {
   Job job(request_for("pinball"));
   QSignalSpy logged(&job, &Job::log_line);
   QStringList seen;
-  const int code = job.run_process(
-      "/bin/sh", {"-c", "printf '  a\\r\\n\\nb  '; exit 3"},
-      [&](const QString& line) { seen << line; });
+  const int code = job.run_process("/bin/sh", {"-c", "printf '  a\\r\\n\\nb  '; exit 3"},
+                                   [&](const QString& line) { seen << line; });
   EXPECT_EQ(code, 3);
   EXPECT_EQ(seen, (QStringList{"a", "", "b  "}));
   ASSERT_EQ(logged.count(), 4);
@@ -280,7 +284,8 @@ TEST(JobProcess, LinesAreSplitTrimmedAndTheLastOneKeptAsItIs) {
   EXPECT_EQ(job.run_process(q(dir / "no-such-program"), {}), -1);
   ASSERT_EQ(logged.count(), 2);
   EXPECT_EQ(logged[0][0].toString(), "$ " + q(dir / "no-such-program") + " ");
-  EXPECT_TRUE(logged[1][0].toString().startsWith("cannot start " + q(dir / "no-such-program") + ": "));
+  EXPECT_TRUE(
+      logged[1][0].toString().startsWith("cannot start " + q(dir / "no-such-program") + ": "));
 
   EXPECT_EQ(job.run_process("/bin/sh", {"-c", "kill -SEGV $$"}), -1);
 }
@@ -357,11 +362,11 @@ TEST(JobProcess, CancelEndsWhatTheChildStarted) {
   Job job(request_for("pinball"));
   QStringList seen;
   // The tool started by the child (as CMake starts Ninja) must not outlive the cancel.
-  const int code = job.run_process("/bin/sh", {"-c", "sleep 60 & echo $!; wait"},
-                                   [&](const QString& line) {
-                                     seen << line;
-                                     job.cancel.store(true);
-                                   });
+  const int code =
+      job.run_process("/bin/sh", {"-c", "sleep 60 & echo $!; wait"}, [&](const QString& line) {
+        seen << line;
+        job.cancel.store(true);
+      });
   EXPECT_EQ(code, -1);
   ASSERT_EQ(seen.size(), 1);
   EXPECT_TRUE(ended(seen[0].toStdString())) << "the grandchild still runs";

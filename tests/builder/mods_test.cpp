@@ -60,9 +60,11 @@ TEST(Mods, RegistrationsAreReadAsText) {
     std::vector<Expected> mods;
   };
   const Case cases[] = {
-      {"plain", R"(SKARNBOLT_MOD(hud, "Big HUD", "Makes the HUD larger.");)",
+      {"plain",
+       R"(SKARNBOLT_MOD(hud, "Big HUD", "Makes the HUD larger.");)",
        {{"Big HUD", "Makes the HUD larger.", true}}},
-      {"off by default", R"(SKARNBOLT_MOD_OFF(hud, "Big HUD", "Makes the HUD larger.");)",
+      {"off by default",
+       R"(SKARNBOLT_MOD_OFF(hud, "Big HUD", "Makes the HUD larger.");)",
        {{"Big HUD", "Makes the HUD larger.", false}}},
       {"white space and line feeds around the arguments",
        "SKARNBOLT_MOD(\n  hud ,\n  \"Big HUD\" ,\n  \"Larger.\"\n)",
@@ -80,7 +82,8 @@ TEST(Mods, RegistrationsAreReadAsText) {
        R"(SKARNBOLT_MOD(q, "Quotes", "Says \"hi\"\nand \\ \t bye.");)",
        {{"Quotes", R"(Says "hi"\nand \\ \t bye.)", true}}},
       {"an empty description", R"(SKARNBOLT_MOD(e, "Empty", "");)", {{"Empty", "", true}}},
-      {"non-ASCII text", "SKARNBOLT_MOD(u, \"Zoom ×2 🔍\", \"Vergrößert.\");",
+      {"non-ASCII text",
+       "SKARNBOLT_MOD(u, \"Zoom ×2 🔍\", \"Vergrößert.\");",
        {{"Zoom ×2 🔍", "Vergrößert.", true}}},
       {"inside a comment and an inactive branch",
        "// SKARNBOLT_MOD(a, \"Commented\", \"c\")\n#if 0\nSKARNBOLT_MOD_OFF(b, \"Inactive\", "
@@ -110,13 +113,13 @@ TEST(Mods, RegistrationsAreReadAsText) {
 
 TEST(Mods, SortedByUtf16CodeUnits) {
   TempDir dir;
-  write_text(dir / "mods/m/m.cpp",
-             mod("zoom") + mod("Alpha") + mod("beta") + mod("Zeta") + mod("émigré") +
-                 mod("_under") + mod("10 FPS") + mod("2 FPS") + mod("Ｗide") + mod("🎮 Pad"));
+  write_text(dir / "mods/m/m.cpp", mod("zoom") + mod("Alpha") + mod("beta") + mod("Zeta") +
+                                       mod("émigré") + mod("_under") + mod("10 FPS") +
+                                       mod("2 FPS") + mod("Ｗide") + mod("🎮 Pad"));
   // A surrogate pair sorts before U+FF37, although its code point is higher.
   EXPECT_EQ(names(builder::load_mods(qpath(dir.path()), "alpha")),
-            (std::vector<std::string>{"10 FPS", "2 FPS", "Alpha", "Zeta", "_under", "beta",
-                                      "zoom", "émigré", "🎮 Pad", "Ｗide"}));
+            (std::vector<std::string>{"10 FPS", "2 FPS", "Alpha", "Zeta", "_under", "beta", "zoom",
+                                      "émigré", "🎮 Pad", "Ｗide"}));
 }
 
 TEST(Mods, EarlierFolderAndCppFilesWinOnSharedNames) {
@@ -155,8 +158,8 @@ TEST(Mods, PerGameFilesChooseTheFolders) {
                                       "Capital beta", "Gamma", "Loud"}));
   EXPECT_EQ(names(builder::load_mods(qpath(dir.path()), "beta")),
             (std::vector<std::string>{"Beta extra", "Beta header", "Beta own", "Beta own too",
-                                      "Beta shared", "Both header", "Both shared",
-                                      "Capital beta", "Gamma", "Loud"}));
+                                      "Beta shared", "Both header", "Both shared", "Capital beta",
+                                      "Gamma", "Loud"}));
   // A game outside the catalogue still gets what no folder reserves for others.
   EXPECT_EQ(names(builder::load_mods(qpath(dir.path()), "delta")),
             (std::vector<std::string>{"Beta extra", "Capital beta", "Gamma", "Loud"}));
@@ -187,13 +190,13 @@ TEST(Mods, MissingTreesGiveNoMods) {
 
 TEST(Mods, FixturePortTree) {
   const QString port = qpath(fixtures_dir() / "port");
-  EXPECT_EQ(plain(builder::load_mods(port, "starwars2")),
-            (std::vector<Expected>{
-                {"60 FPS", "Runs the game at 60 frames per second where the display allows it.",
-                 true},
-                {"Cockpit view", "Starts every flight in the \"cockpit\" view.", false},
-                {"Free camera", "Lets the right stick move the camera.", false},
-                {"Wide view", "Widens the field of view on wide screens.", true}}));
+  EXPECT_EQ(
+      plain(builder::load_mods(port, "starwars2")),
+      (std::vector<Expected>{
+          {"60 FPS", "Runs the game at 60 frames per second where the display allows it.", true},
+          {"Cockpit view", "Starts every flight in the \"cockpit\" view.", false},
+          {"Free camera", "Lets the right stick move the camera.", false},
+          {"Wide view", "Widens the field of view on wide screens.", true}}));
   EXPECT_EQ(names(builder::load_mods(port, "pinball")),
             (std::vector<std::string>{"60 FPS", "Tilt warning"}));
   EXPECT_EQ(names(builder::load_mods(port, "rally")), (std::vector<std::string>{"60 FPS"}));

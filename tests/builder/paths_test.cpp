@@ -32,12 +32,18 @@ void drive_steps() {
   std::stringstream steps(std::getenv("SKARNBOLT_T_ACTIONS"));
   std::string step;
   while (std::getline(steps, step, ';')) {
-    if (step == "portable") builder::use_portable_data();
-    else if (step.rfind("root:", 0) == 0) builder::set_data_root(QString::fromStdString(step.substr(5)));
-    else if (step == "shorten") builder::shorten_cache();
-    else if (step == "remove_unpacked") builder::remove_unpacked_app();
-    else if (step == "finish_removal") builder::finish_unpacked_app_removal();
-    else if (!step.empty()) FAIL() << "unknown step " << step;
+    if (step == "portable")
+      builder::use_portable_data();
+    else if (step.rfind("root:", 0) == 0)
+      builder::set_data_root(QString::fromStdString(step.substr(5)));
+    else if (step == "shorten")
+      builder::shorten_cache();
+    else if (step == "remove_unpacked")
+      builder::remove_unpacked_app();
+    else if (step == "finish_removal")
+      builder::finish_unpacked_app_removal();
+    else if (!step.empty())
+      FAIL() << "unknown step " << step;
   }
   auto put = [](const char* key, const QString& value) {
     std::printf("@@%s=%s\n", key, value.toStdString().c_str());
@@ -125,8 +131,8 @@ int line_count(const fs::path& file) {
 
 std::string sha256_name(const std::string& text) {
   std::string out;
-  run_python("import hashlib,sys\nsys.stdout.write(hashlib.sha256(" +
-                 std::string("'''") + text + "'''.lower().encode()).hexdigest()[:8])\n",
+  run_python("import hashlib,sys\nsys.stdout.write(hashlib.sha256(" + std::string("'''") + text +
+                 "'''.lower().encode()).hexdigest()[:8])\n",
              &out);
   return out;
 }
@@ -171,9 +177,11 @@ TEST(Workspace, PortableFolderIsSoughtInTheHomeVariableTheAppImageOrBesideThePro
   };
   const Case cases[] = {
       {"home variable, cleaned", {{"SKARNBOLT_BUILDER_HOME", chosen + "//./"}}, dir / "chosen"},
-      {"home variable wins", {{"SKARNBOLT_BUILDER_HOME", chosen}, {"APPIMAGE", image}},
+      {"home variable wins",
+       {{"SKARNBOLT_BUILDER_HOME", chosen}, {"APPIMAGE", image}},
        dir / "chosen"},
-      {"empty home variable, AppImage", {{"SKARNBOLT_BUILDER_HOME", ""}, {"APPIMAGE", image}},
+      {"empty home variable, AppImage",
+       {{"SKARNBOLT_BUILDER_HOME", ""}, {"APPIMAGE", image}},
        dir / "image"},
       {"beside the program", {}, dir / "program"},
   };
@@ -204,7 +212,9 @@ TEST(Workspace, UndecodableFoldersNeverGivePortableData) {
   };
   const Case cases[] = {
       {"program folder", dir / "program\xe9", {}},
-      {"home variable", dir / "program", {{"SKARNBOLT_BUILDER_HOME", (dir / "chosen\xff").string()}}},
+      {"home variable",
+       dir / "program",
+       {{"SKARNBOLT_BUILDER_HOME", (dir / "chosen\xff").string()}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -254,14 +264,17 @@ TEST(Workspace, UnwritablePortableFolderLeavesThePerUserLayout) {
   const Case cases[] = {
       {"folder cannot be made, LOCALAPPDATA",
        {{"SKARNBOLT_BUILDER_HOME", (dir / "blocker").string()}, {"LOCALAPPDATA", local}},
-       local + "/skarnbolt/c", local + "/skarnbolt/data"},
+       local + "/skarnbolt/c",
+       local + "/skarnbolt/data"},
       {"probe cannot be written, home folder",
        {{"SKARNBOLT_BUILDER_HOME", (dir / "probe-blocked").string()}},
-       (dir / "user/skarnbolt/c").string(), (dir / "user/skarnbolt/data").string()},
+       (dir / "user/skarnbolt/c").string(),
+       (dir / "user/skarnbolt/data").string()},
       // Never the file-system root when LOCALAPPDATA is set but empty.
       {"empty LOCALAPPDATA, home folder",
        {{"SKARNBOLT_BUILDER_HOME", (dir / "blocker").string()}, {"LOCALAPPDATA", ""}},
-       (dir / "user/skarnbolt/c").string(), (dir / "user/skarnbolt/data").string()},
+       (dir / "user/skarnbolt/c").string(),
+       (dir / "user/skarnbolt/data").string()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -340,8 +353,9 @@ TEST(ShortCache, RootsDifferingOnlyInCaseShareTheLinkName) {
   const fs::path program = place_program(dir.path() / "p");
   const std::string long_part = "/A-Data-Root-Long-Enough-To-Need-A-Short-Link-Somewhere";
   std::vector<std::string> names;
-  for (const std::string& root : {dir.path().string() + long_part,
-                                 dir.path().string() + QString::fromStdString(long_part).toLower().toStdString()}) {
+  for (const std::string& root :
+       {dir.path().string() + long_part,
+        dir.path().string() + QString::fromStdString(long_part).toLower().toStdString()}) {
     ShortDir local;
     const Folders f = drive(program, "root:" + root + ";shorten", dir.path() / "u",
                             {{"LOCALAPPDATA", local.path().string()}});
@@ -378,7 +392,8 @@ TEST(ShortCache, APlainFolderWhereTheLinkBelongsIsLeftAlone) {
 TEST(ShortCache, DanglingLinksAreRemovedWhetherOrNotALinkIsNeeded) {
   ShortDir dir;
   const fs::path program = place_program(dir.path() / "p");
-  for (const std::string& tail : {std::string("/s"), std::string("/a-data-root-long-enough-to-need-a-short-link")}) {
+  for (const std::string& tail :
+       {std::string("/s"), std::string("/a-data-root-long-enough-to-need-a-short-link")}) {
     SCOPED_TRACE(tail);
     ShortDir local;
     const fs::path links = local.path() / "skarnbolt/l";
@@ -467,9 +482,9 @@ TEST(UnpackedCopy, FoundBelowEitherRootWhateverTheLetterCase) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const fs::path program = place_program(c.program_dir);
-    const Folders f = drive(program, c.steps, dir / "user",
-                            {{"SKARNBOLT_BUILDER_HOME", home.string()},
-                             {"LOCALAPPDATA", local.string()}});
+    const Folders f =
+        drive(program, c.steps, dir / "user",
+              {{"SKARNBOLT_BUILDER_HOME", home.string()}, {"LOCALAPPDATA", local.string()}});
     EXPECT_EQ(f.at("unpacked_app_dir"), c.copy);
   }
 }

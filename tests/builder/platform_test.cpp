@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 #include "support/test_support.hpp"
 

@@ -89,8 +89,9 @@ class SyncSources : public testing::Test {
   }
 
   Outcome sync() {
-    const std::string command = "env SKARNBOLT_T_SYNC_ROOT=" + shell_quote((dir_ / "data").string()) +
-                                " " + shell_quote(program_.string()) + " --gtest_filter=Driver.run";
+    const std::string command =
+        "env SKARNBOLT_T_SYNC_ROOT=" + shell_quote((dir_ / "data").string()) + " " +
+        shell_quote(program_.string()) + " --gtest_filter=Driver.run";
     std::string output;
     EXPECT_EQ(run(command, &output), 0) << output;
     Outcome outcome;
@@ -113,9 +114,9 @@ class SyncSources : public testing::Test {
   fs::path source_ = dir_ / "app/source";
   fs::path mirror_ = dir_ / "data/cache/source";
   const std::vector<std::string> mirrored_ = {
-      "CMakeLists.txt", "cmake/Port.cmake", "games/g1/.hidden",     "games/g1/game.json",
-      "mods/gone/only.cpp", "mods/m/a.cpp", "mods/m/exact.bin",     "platform/win/main.c",
-      "tools/big.bin",  "tools/empty.txt"};
+      "CMakeLists.txt",     "cmake/Port.cmake", "games/g1/.hidden", "games/g1/game.json",
+      "mods/gone/only.cpp", "mods/m/a.cpp",     "mods/m/exact.bin", "platform/win/main.c",
+      "tools/big.bin",      "tools/empty.txt"};
 };
 
 TEST_F(SyncSources, FirstRunCopiesTheMirroredEntriesOnly) {
@@ -226,7 +227,8 @@ TEST_F(SyncSources, ReadOnlySourceBecomesAWritableCopyThatLaterChangesReplace) {
   write_text(file, "{\"title\": \"Changed while read-only\"}\n");
   fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
   expect_success();
-  EXPECT_EQ(read_text(mirror_ / "games/g1/game.json"), "{\"title\": \"Changed while read-only\"}\n");
+  EXPECT_EQ(read_text(mirror_ / "games/g1/game.json"),
+            "{\"title\": \"Changed while read-only\"}\n");
 }
 
 TEST_F(SyncSources, AFailedCopyStopsAndDeletesNothingUntilTheNextRunRepairs) {

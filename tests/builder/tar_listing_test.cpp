@@ -50,8 +50,7 @@ TEST(TarListing, MembersAndLinksThatStayInsideOrLeadOut) {
       {"a link to its own folder", "mkdir a && ln -s . a/here && tar cf a.tar a", true},
       {"a member above the folder",
        "echo x > f && tar cf a.tar -P --transform 's,^f$,a/../../f,' f", false},
-      {"an absolute member", "echo x > f && tar cf a.tar -P --transform 's,^f$,/tmp/f,' f",
-       false},
+      {"an absolute member", "echo x > f && tar cf a.tar -P --transform 's,^f$,/tmp/f,' f", false},
       {"a drive letter", "echo x > f && tar cf a.tar --transform 's,^f$,C:f,' f", false},
       {"a backslash climb", "echo x > f && tar cf a.tar --transform 's,^f$,a\\\\..\\\\..\\\\f,' f",
        false},
@@ -67,10 +66,9 @@ TEST(TarListing, MembersAndLinksThatStayInsideOrLeadOut) {
        "mkdir a x && ln -s ../x a/l && echo y > f && tar cf a.tar a x && "
        "tar rf a.tar -P --transform 's,^f$,a/l/../../f,' f",
        false},
-      {"a link named with an arrow leading out",
-       "ln -s /etc 'x -> y' && tar cf a.tar 'x -> y'", false},
-      {"a hard link to a symbolic link",
-       "ln -s d l && ln -P l h && tar cf a.tar l h", false},
+      {"a link named with an arrow leading out", "ln -s /etc 'x -> y' && tar cf a.tar 'x -> y'",
+       false},
+      {"a hard link to a symbolic link", "ln -s d l && ln -P l h && tar cf a.tar l h", false},
       {"a pipe", "mkfifo p && tar cf a.tar p", false},
   };
   for (const Case& c : cases) {
@@ -94,8 +92,7 @@ TEST(TarListing, LinksOfEarlierArchivesInTheSameFolderCount) {
 TEST(TarListing, ListingsThatDoNotMatchAreRefused) {
   QSet<QString> links;
   EXPECT_TRUE(builder::tar_listing_safe("a\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\n", links));
-  EXPECT_TRUE(
-      builder::tar_listing_safe("a\r\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\r\n", links));
+  EXPECT_TRUE(builder::tar_listing_safe("a\r\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\r\n", links));
   EXPECT_FALSE(builder::tar_listing_safe("a\nb\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 a\n", links));
   EXPECT_FALSE(builder::tar_listing_safe("a\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 b\n", links));
   // Fewer names than lines: the link of the second line would go unchecked.
@@ -104,14 +101,14 @@ TEST(TarListing, ListingsThatDoNotMatchAreRefused) {
       links));
   EXPECT_FALSE(builder::tar_listing_safe("l\n", "lrwxrwxrwx  0 u g 0 10 Dec 19:39 l\n", links));
   // A line that reads two ways: the owner field repeats the name.
-  EXPECT_FALSE(builder::tar_listing_safe(
-      "l\n", "lrwxrwxrwx  0 u l -> x 0 10 Dec 19:39 l -> x\n", links));
+  EXPECT_FALSE(
+      builder::tar_listing_safe("l\n", "lrwxrwxrwx  0 u l -> x 0 10 Dec 19:39 l -> x\n", links));
   // Deeper than any package: refused rather than looked at for long.
   QByteArray deep;
   for (int i = 0; i < 300; ++i) deep += "d/";
   deep += "f";
-  EXPECT_FALSE(builder::tar_listing_safe(
-      deep + "\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 " + deep + "\n", links));
+  EXPECT_FALSE(builder::tar_listing_safe(deep + "\n",
+                                         "-rw-r--r--  0 u g 1 10 Dec 19:39 " + deep + "\n", links));
 }
 
 // Every form of member name, as a member and as a link's target, taken as the toolkit takes it.
@@ -120,14 +117,13 @@ TEST(TarListing, MemberNameFormsAsEveryOtherCallerTakesThem) {
     SCOPED_TRACE(form.what);
     const QByteArray name = "opt/devkitpro/" + QByteArray::fromStdString(form.name);
     QSet<QString> links;
-    EXPECT_EQ(builder::tar_listing_safe(name + "\n", "-rw-r--r--  0 u g 1 10 Dec 19:39 " + name +
-                                                       "\n",
-                                        links),
+    EXPECT_EQ(builder::tar_listing_safe(name + "\n",
+                                        "-rw-r--r--  0 u g 1 10 Dec 19:39 " + name + "\n", links),
               form.safe);
     const QByteArray link = "opt/devkitpro/l";
-    EXPECT_EQ(builder::tar_listing_safe(link + "\n", "lrwxrwxrwx  0 u g 0 10 Dec 19:39 " + link +
-                                                       " -> " + QByteArray::fromStdString(form.name) +
-                                                       "\n",
+    EXPECT_EQ(builder::tar_listing_safe(link + "\n",
+                                        "lrwxrwxrwx  0 u g 0 10 Dec 19:39 " + link + " -> " +
+                                            QByteArray::fromStdString(form.name) + "\n",
                                         links),
               form.safe);
   }

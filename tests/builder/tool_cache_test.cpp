@@ -69,8 +69,8 @@ TEST(ToolCache, EveryToolIsFoundWithoutADownload) {
 TEST(ToolCache, StandInAdbAnswersDevicesAndRecordsInstalls) {
   TempDir dir;
   const fs::path cache = dir / "cache";
-  ASSERT_TRUE(seed_tool_cache(cache, true, false,
-                              adb_listing({{"A1", "device"}, {"B2", "unauthorized"}})));
+  ASSERT_TRUE(
+      seed_tool_cache(cache, true, false, adb_listing({{"A1", "device"}, {"B2", "unauthorized"}})));
   const std::string adb = seeded_adb(cache).string();
   std::string output;
   EXPECT_EQ(run(shell_quote(adb) + " devices", &output), 0);

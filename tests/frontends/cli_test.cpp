@@ -38,7 +38,7 @@ TEST_F(Cli, WrongArgumentsPrintTheUsageAndBuildNothing) {
       {"--build", "sw.apk", "--Android"},           // case matters
       {"--build", "sw.apk", "--starwars2-assets"},  // without its "="
       {"--build", "sw.apk", "stray"},
-      {"--prepare", "--play=pinball", "--build"},  // --build wins over the launcher
+      {"--prepare", "--play=pinball", "--build"},      // --build wins over the launcher
       {"--build", "sw.apk", "--android", "--switch"},  // one target at a time
       {"--switch", "--build", "sw.apk", "--only", "x.nro", "--android"},
   };
@@ -110,9 +110,10 @@ TEST_F(Cli, AHomeVariableThatIsNotValidTextIsRefused) {
   apk("sw.apk", "starwars2");
   Sandbox shell = sandbox;
   shell.program = "/bin/sh";
-  const Outcome outcome = shell.run(
-      {"-c", "SKARNBOLT_BUILDER_HOME=\"$SKARNBOLT_BUILDER_HOME$(printf '\\377')\" exec \"$0\" --build sw.apk",
-       sandbox.program});
+  const Outcome outcome = shell.run({"-c",
+                                     "SKARNBOLT_BUILDER_HOME=\"$SKARNBOLT_BUILDER_HOME$(printf "
+                                     "'\\377')\" exec \"$0\" --build sw.apk",
+                                     sandbox.program});
   EXPECT_EQ(outcome.code, 2);
   EXPECT_EQ(outcome.err,
             "The variable SKARNBOLT_BUILDER_HOME is not valid text in this system's character "

@@ -2,10 +2,16 @@
 // game's life tied to the launcher's.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -13,13 +19,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iterator>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <sys/syscall.h>
-#include <sys/stat.h>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
 
 #include "support/program.hpp"
@@ -58,8 +58,7 @@ class Play : public testing::Test {
 
   Outcome play(const QString& id, const QStringList& options = {}, const QByteArray& input = {},
                int timeout_ms = kHangMs) {
-    return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input,
-                       timeout_ms);
+    return sandbox.run(QStringList{"--data=" + data, "--play=" + id} + options, input, timeout_ms);
   }
 
   QByteArray log(const QString& name) { return file_bytes(data + "/logs/" + name); }
@@ -106,10 +105,11 @@ TEST_F(Play, AParentIgnoringChildSignalsStillGetsTheGamesExitCode) {
   place_game("pinball");
   sandbox.env.insert("GAME_EXIT", "7");
   const QString wrapper = sandbox.root + "/ignoring-chld";
-  ASSERT_TRUE(write_file(wrapper, "#!/usr/bin/env python3\n"
-                                  "import os, signal, sys\n"
-                                  "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
-                                  "os.execv(sys.argv[1], sys.argv[1:])\n"));
+  ASSERT_TRUE(write_file(wrapper,
+                         "#!/usr/bin/env python3\n"
+                         "import os, signal, sys\n"
+                         "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
+                         "os.execv(sys.argv[1], sys.argv[1:])\n"));
   QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   const QString launcher = sandbox.program;
   sandbox.program = wrapper;
@@ -119,8 +119,8 @@ TEST_F(Play, AParentIgnoringChildSignalsStillGetsTheGamesExitCode) {
       sandbox.env.remove("SKARNBOLT_NO_GAME_NAMESPACE");
     else
       sandbox.env.insert("SKARNBOLT_NO_GAME_NAMESPACE", "1");
-    const Outcome outcome = sandbox.run(
-        QStringList{launcher, "--data=" + data, "--play=pinball"}, "hello game\n");
+    const Outcome outcome =
+        sandbox.run(QStringList{launcher, "--data=" + data, "--play=pinball"}, "hello game\n");
     EXPECT_EQ(outcome.code, 7) << outcome.err.toStdString();
   }
 }
@@ -239,8 +239,8 @@ TEST_F(Play, AMigrationThatFailsHalfwayIsTriedAgainAtTheNextStart) {
   // blocks), so the small save is copied and the large one is not.
   Sandbox full = sandbox;
   full.program = "/bin/sh";
-  const QStringList args = {"-c", "trap '' XFSZ; ulimit -f 32; exec \"$0\" \"$@\"",
-                            sandbox.program, "--data=" + data, "--play=pinball"};
+  const QStringList args = {"-c", "trap '' XFSZ; ulimit -f 32; exec \"$0\" \"$@\"", sandbox.program,
+                            "--data=" + data, "--play=pinball"};
   EXPECT_EQ(full.run(args).out, "error: Cannot copy the saves from " + installed.toUtf8() + "\n");
   EXPECT_FALSE(QFileInfo::exists(data + "/saves/pinball"));
 
@@ -409,12 +409,12 @@ TEST_P(PlayRoads, KeepTheGamesInputOutputExitCodeAndFolder) {
   place_game("rally", "#!/bin/sh\nkill -SEGV $$\n");
   const QStringList play = {"--data=" + data, "--play=pinball"};
   EXPECT_EQ(run(play + QStringList{"-v"}, "hello game\n"), 7);
-  const QByteArray user = road_.as_other_user ? "65533 65533"
-                                              : QByteArray::number(geteuid()) + " " +
-                                                    QByteArray::number(getegid());
-  EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() + "/saves/pinball -v\nfolder: " +
-                                    sandbox.cwd.toUtf8() + "\nuser: " + user +
-                                    "\nto stderr\nstdin: hello game\n");
+  const QByteArray user = road_.as_other_user
+                              ? "65533 65533"
+                              : QByteArray::number(geteuid()) + " " + QByteArray::number(getegid());
+  EXPECT_EQ(log("pinball.log"), "args: --data " + data.toUtf8() +
+                                    "/saves/pinball -v\nfolder: " + sandbox.cwd.toUtf8() +
+                                    "\nuser: " + user + "\nto stderr\nstdin: hello game\n");
   // A crash is told apart from an exit, also when the game signals itself.
   EXPECT_EQ(run({"--data=" + data, "--play=rally"}), 1);
 }

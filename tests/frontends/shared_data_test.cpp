@@ -56,7 +56,8 @@ class SharedData : public testing::Test {
         data(sandbox.root + "/data") {
     EXPECT_TRUE(testing_support::make_apk(sandbox.cwd + "/pinball.apk", "pinball"));
     EXPECT_TRUE(testing_support::make_apk(sandbox.cwd + "/rally.apk", "rallydust"));
-    EXPECT_TRUE(testing_support::seed_tool_cache((portable + "/cache").toStdString(), false, false));
+    EXPECT_TRUE(
+        testing_support::seed_tool_cache((portable + "/cache").toStdString(), false, false));
     EXPECT_TRUE(testing_support::seed_tool_cache((data + "/cache").toStdString(), false, false));
   }
 
@@ -151,7 +152,8 @@ TEST_F(SharedData, APrepareWaitsForTheOtherPrepareAndCanBeEndedWhileItWaits) {
 
   Running prepare(sandbox, prepare_args());
   ASSERT_TRUE(prepare.wait_for_output("progress 0.000 " + kWaiting + "\n"));
-  ASSERT_TRUE(prepare.wait_for_error("Waiting for " + data.toLocal8Bit() + waiting_for("prepare.lock")));
+  ASSERT_TRUE(
+      prepare.wait_for_error("Waiting for " + data.toLocal8Bit() + waiting_for("prepare.lock")));
   other.release();
   const Outcome outcome = prepare.finish();
   ASSERT_EQ(outcome.code, 0) << describe(outcome);
@@ -201,8 +203,8 @@ TEST_F(SharedData, ABuildThatHoldsTheCacheLongKeepsTheNextOneWaiting) {
   sandbox.env = plain;
   Running second(sandbox, {"--build", "pinball.apk", "--only", "two"});
   ASSERT_TRUE(second.wait_for_output("  0 %  " + kWaiting + "\n"));
-  ASSERT_TRUE(second.wait_for_error(" (held by process " + QByteArray::number(first.pid()) +
-                                    " on "));
+  ASSERT_TRUE(
+      second.wait_for_error(" (held by process " + QByteArray::number(first.pid()) + " on "));
   ASSERT_TRUE(testing_support::write_file(portable + "/cache/build/windows/release-hold", ""));
   const Outcome held = first.finish();
   EXPECT_EQ(held.code, 1) << describe(held);

@@ -45,7 +45,8 @@ double share(const QColor& colour, const QColor& from, const QColor& to) {
 
 // The name of `style`, or of the style it wraps: the Fusion fallback comes in a proxy.
 QString style_name(const QStyle* style) {
-  if (const auto* proxy = qobject_cast<const QProxyStyle*>(style)) return proxy->baseStyle()->name();
+  if (const auto* proxy = qobject_cast<const QProxyStyle*>(style))
+    return proxy->baseStyle()->name();
   return style->name();
 }
 
@@ -142,8 +143,8 @@ TEST(BreezeStartUp, UserColoursAndFontsWin) {
 }
 
 TEST(BreezeStartUp, RejectedFontsAreIgnored) {
-  run_start_up("bad-fonts", "[General]\nfont=,13\nmenuFont=\n[Colors:View]\nBackgroundNormal=1,2,3\n",
-               "");
+  run_start_up("bad-fonts",
+               "[General]\nfont=,13\nmenuFont=\n[Colors:View]\nBackgroundNormal=1,2,3\n", "");
 }
 
 TEST(BreezeStartUp, StyleOptionLeavesQtAlone) { run_start_up("style-option", "", ""); }
@@ -170,7 +171,8 @@ class BreezeSchemes : public testing::Test {
 
 TEST_F(BreezeSchemes, ResourceIsReadAloneAndWhole) {
   TempDir dir;
-  write_text(dir / "kdeglobals", "[General]\nfont=Serif,20\n[Colors:Window]\nBackgroundNormal=1,1,1\n");
+  write_text(dir / "kdeglobals",
+             "[General]\nfont=Serif,20\n[Colors:Window]\nBackgroundNormal=1,1,1\n");
   qputenv("XDG_CONFIG_HOME", dir.path().string().c_str());
   const KSharedConfigPtr config = KSharedConfig::openConfig(k_dark);
   EXPECT_EQ(config->name(), k_dark);
@@ -238,9 +240,9 @@ TEST_F(BreezeSchemes, PalettesAsKdeMakesThem) {
   for (const Case& c : cases) {
     const QPalette palette =
         KColorScheme::createApplicationPalette(KSharedConfig::openConfig(c.scheme));
-    const std::pair<QPalette::ColorGroup, QRgb> groups[] = {
-        {QPalette::Active, c.active}, {QPalette::Inactive, c.inactive},
-        {QPalette::Disabled, c.disabled}};
+    const std::pair<QPalette::ColorGroup, QRgb> groups[] = {{QPalette::Active, c.active},
+                                                            {QPalette::Inactive, c.inactive},
+                                                            {QPalette::Disabled, c.disabled}};
     for (const auto& [group, expected] : groups) {
       // To eight bits a channel, as the figures were taken.
       EXPECT_EQ(QColor::fromRgba(palette.color(group, c.role).rgba()), QColor::fromRgba(expected))
@@ -288,9 +290,8 @@ TEST_F(BreezeSchemes, DisabledTextFadesIntoItsBackground) {
     // Disabled text is faded most of the way (0.65) into its slightly darkened background.
     const QColor base = palette.color(QPalette::Disabled, QPalette::Base);
     EXPECT_LT(base.lightnessF(), palette.color(QPalette::Active, QPalette::Base).lightnessF());
-    const double faded =
-        share(palette.color(QPalette::Disabled, QPalette::Text),
-              palette.color(QPalette::Active, QPalette::Text), base);
+    const double faded = share(palette.color(QPalette::Disabled, QPalette::Text),
+                               palette.color(QPalette::Active, QPalette::Text), base);
     EXPECT_GT(faded, 0.55) << scheme;
     EXPECT_LT(faded, 0.75) << scheme;
   }

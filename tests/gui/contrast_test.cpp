@@ -133,7 +133,8 @@ TEST_F(Contrast, TheFallbackFocusFrameStandsAgainstTheWindow) {
     QStyleOptionFocusRect option;
     option.palette = palette;
     option.rect = QRect(10, 10, 60, 20);
-    option.state = QStyle::State_Enabled | QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+    option.state =
+        QStyle::State_Enabled | QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
     {
       QPainter painter(&image);
       style->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter);

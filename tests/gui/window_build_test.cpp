@@ -8,13 +8,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QRegularExpression>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QThread>
 #include <QToolButton>
 
@@ -208,7 +208,8 @@ TEST_F(WindowBuild, BuildAndInstallRunsToDone) {
   EXPECT_EQ(mismatches, 0);
 
   ASSERT_EQ(window_.status_label->text(), "Done")
-      << window_.message_label->text().toStdString() << "\n" << testing_support::last_build_log();
+      << window_.message_label->text().toStdString() << "\n"
+      << testing_support::last_build_log();
   EXPECT_EQ(window_.progress_bar->value(), 1000);
   EXPECT_FALSE(window_.message_label->text().isEmpty());
   EXPECT_FALSE(window_.message_label->isHidden());

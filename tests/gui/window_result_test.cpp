@@ -101,7 +101,8 @@ int pixels_of(QWidget* widget, const QColor& colour) {
     for (int x = 0; x < image.width(); ++x) {
       const QColor pixel = image.pixelColor(x, y);
       if (qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) +
-              qAbs(pixel.blue() - colour.blue()) <= 12)
+              qAbs(pixel.blue() - colour.blue()) <=
+          12)
         ++count;
     }
   }
@@ -323,7 +324,6 @@ TEST_F(WindowResult, TimeLeftTextsKeepOneLineAndTheWindowItsHeight) {
     EXPECT_LT(window_.eta_label->height(), 2 * line) << eta;
     EXPECT_EQ(window_.height(), height) << eta;
     EXPECT_EQ(window_.eta_label->width(), width) << eta;
-
   }
 }
 

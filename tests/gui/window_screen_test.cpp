@@ -29,7 +29,8 @@ QApplication& small_screen_app() {
     write_text(config / "screen.json",
                "{\"screens\": [{\"name\": \"small\", \"x\": 0, \"y\": 0, \"width\": 960, "
                "\"height\": 540, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
-    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
+    qputenv("QT_QPA_PLATFORM",
+            ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
     return true;
   }();
   (void)set;

@@ -24,7 +24,8 @@ QApplication& scaled_app() {
     write_text(config / "screen.json",
                "{\"screens\": [{\"name\": \"laptop\", \"x\": 0, \"y\": 0, \"width\": 1280, "
                "\"height\": 900, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
-    qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
+    qputenv("QT_QPA_PLATFORM",
+            ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
     qputenv("QT_SCALE_FACTOR", "2");
     return true;
   }();

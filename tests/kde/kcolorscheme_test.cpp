@@ -24,8 +24,8 @@ QString qpath(const fs::path& path) { return QString::fromStdString(path.string(
 
 // Every colour of the sets apart from the others: set s, key k give (s*40+k*5, 100+s, 200+k).
 const char* const k_sets[] = {"Window", "View", "Button", "Selection", "Tooltip"};
-const char* const k_keys[] = {"BackgroundNormal", "BackgroundAlternate", "ForegroundNormal",
-                              "ForegroundInactive", "ForegroundLink", "ForegroundVisited"};
+const char* const k_keys[] = {"BackgroundNormal",   "BackgroundAlternate", "ForegroundNormal",
+                              "ForegroundInactive", "ForegroundLink",      "ForegroundVisited"};
 
 QColor distinct(int set, int key) { return QColor(set * 40 + key * 5, 100 + set, 200 + key); }
 
@@ -75,12 +75,18 @@ TEST_F(Palette, EachRoleTakesItsSchemeColour) {
     int disabled_set;  // a disabled selection takes the window's colours
   };
   const Case cases[] = {
-      {QPalette::Window, 0, 0, 0},          {QPalette::WindowText, 0, 2, 0},
-      {QPalette::Base, 1, 0, 1},            {QPalette::AlternateBase, 1, 1, 1},
-      {QPalette::Text, 1, 2, 1},            {QPalette::Link, 1, 4, 1},
-      {QPalette::LinkVisited, 1, 5, 1},     {QPalette::Button, 2, 0, 2},
-      {QPalette::ButtonText, 2, 2, 2},      {QPalette::Highlight, 3, 0, 0},
-      {QPalette::HighlightedText, 3, 2, 0}, {QPalette::ToolTipBase, 4, 0, 4},
+      {QPalette::Window, 0, 0, 0},
+      {QPalette::WindowText, 0, 2, 0},
+      {QPalette::Base, 1, 0, 1},
+      {QPalette::AlternateBase, 1, 1, 1},
+      {QPalette::Text, 1, 2, 1},
+      {QPalette::Link, 1, 4, 1},
+      {QPalette::LinkVisited, 1, 5, 1},
+      {QPalette::Button, 2, 0, 2},
+      {QPalette::ButtonText, 2, 2, 2},
+      {QPalette::Highlight, 3, 0, 0},
+      {QPalette::HighlightedText, 3, 2, 0},
+      {QPalette::ToolTipBase, 4, 0, 4},
       {QPalette::ToolTipText, 4, 2, 4},
   };
   const QPalette palette = palette_of(distinct_scheme(k_no_effects));
@@ -98,8 +104,11 @@ TEST_F(Palette, EachRoleTakesItsSchemeColour) {
   }
   // The 3D shades step down from the window's background, not the button's.
   const QColor window = distinct(0, 0);
-  const QColor shades[] = {palette.color(QPalette::Light), palette.color(QPalette::Midlight),
-                           window, palette.color(QPalette::Mid), palette.color(QPalette::Dark),
+  const QColor shades[] = {palette.color(QPalette::Light),
+                           palette.color(QPalette::Midlight),
+                           window,
+                           palette.color(QPalette::Mid),
+                           palette.color(QPalette::Dark),
                            palette.color(QPalette::Shadow)};
   for (int i = 1; i < 6; ++i)
     EXPECT_GT(KColorUtils::luma(shades[i - 1]), KColorUtils::luma(shades[i])) << i;
@@ -107,9 +116,9 @@ TEST_F(Palette, EachRoleTakesItsSchemeColour) {
 }
 
 TEST_F(Palette, DisabledTextFadesIntoItsBackground) {
-  const QPalette palette = palette_of(distinct_scheme(
-      "[ColorEffects:Disabled]\nIntensityEffect=0\nColorEffect=0\n"
-      "ContrastEffect=1\nContrastAmount=0.5\n"));
+  const QPalette palette =
+      palette_of(distinct_scheme("[ColorEffects:Disabled]\nIntensityEffect=0\nColorEffect=0\n"
+                                 "ContrastEffect=1\nContrastAmount=0.5\n"));
   const QColor text = distinct(1, 2);
   const QColor base = distinct(1, 0);
   const QColor faded = palette.color(QPalette::Disabled, QPalette::Text);
@@ -135,18 +144,25 @@ TEST_F(Palette, DisabledDarkensBackgrounds) {
 TEST_F(Palette, UnusableNumbersCountAsMissing) {
   // Every number of the effects and the contrast set apart from its default.
   const std::pair<std::string, std::string> numbers[] = {
-      {"ColorEffects:Disabled", "IntensityEffect=3"}, {"ColorEffects:Disabled", "IntensityAmount=0.3"},
-      {"ColorEffects:Disabled", "ColorEffect=3"},     {"ColorEffects:Disabled", "ColorAmount=0.4"},
-      {"ColorEffects:Disabled", "ContrastEffect=2"},  {"ColorEffects:Disabled", "ContrastAmount=0.5"},
-      {"ColorEffects:Inactive", "IntensityEffect=1"}, {"ColorEffects:Inactive", "IntensityAmount=-0.2"},
-      {"ColorEffects:Inactive", "ColorEffect=1"},     {"ColorEffects:Inactive", "ColorAmount=0.5"},
-      {"ColorEffects:Inactive", "ContrastEffect=1"},  {"ColorEffects:Inactive", "ContrastAmount=0.3"},
+      {"ColorEffects:Disabled", "IntensityEffect=3"},
+      {"ColorEffects:Disabled", "IntensityAmount=0.3"},
+      {"ColorEffects:Disabled", "ColorEffect=3"},
+      {"ColorEffects:Disabled", "ColorAmount=0.4"},
+      {"ColorEffects:Disabled", "ContrastEffect=2"},
+      {"ColorEffects:Disabled", "ContrastAmount=0.5"},
+      {"ColorEffects:Inactive", "IntensityEffect=1"},
+      {"ColorEffects:Inactive", "IntensityAmount=-0.2"},
+      {"ColorEffects:Inactive", "ColorEffect=1"},
+      {"ColorEffects:Inactive", "ColorAmount=0.5"},
+      {"ColorEffects:Inactive", "ContrastEffect=1"},
+      {"ColorEffects:Inactive", "ContrastAmount=0.3"},
       {"KDE", "contrast=2"},
   };
   // The scheme with the line `changed` of `numbers` replaced by key=`value`, or left out.
   auto scheme = [&](std::size_t changed, const char* value) {
-    std::string text = "[ColorEffects:Disabled]\nColor=200,30,30\n"
-                       "[ColorEffects:Inactive]\nEnable=true\n";
+    std::string text =
+        "[ColorEffects:Disabled]\nColor=200,30,30\n"
+        "[ColorEffects:Inactive]\nEnable=true\n";
     for (std::size_t i = 0; i < std::size(numbers); ++i) {
       std::string line = numbers[i].second;
       if (i == changed) line = value ? line.substr(0, line.find('=') + 1) + value : "";

@@ -79,8 +79,14 @@ TEST(KConfigParse, Lines) {
       {"[General\nKey=v\n", "", "Key", "v"},
       {"[General\nKey=v\n", "General", "Key", nullptr},
       {"Key=v\n[G]\n", "<default>", "Key", "v"},
-      {"[A][B]\nKey=v\n", "A\x1D" "B", "Key", "v"},
-      {"[A][B]tail\nKey=v\n", "A\x1D" "B", "Key", "v"},
+      {"[A][B]\nKey=v\n",
+       "A\x1D"
+       "B",
+       "Key", "v"},
+      {"[A][B]tail\nKey=v\n",
+       "A\x1D"
+       "B",
+       "Key", "v"},
       {"[A]x[B]\nKey=v\n", "A", "Key", "v"},
       {"[G]\n;Key=v\n", "G", ";Key", "v"},
       {"[G]\nKey=\"quoted\\n\"\n", "G", "Key", "\"quoted\\n\""},
@@ -132,7 +138,7 @@ TEST(KConfigParse, ReparseReadsChangedFiles) {
 
 TEST(KConfigGroupRead, Colours) {
   struct Case {
-    const char* value;  // null: no key
+    const char* value;               // null: no key
     std::optional<QColor> expected;  // none: the default
   };
   const QColor fallback(1, 2, 3);
@@ -163,12 +169,12 @@ TEST(KConfigGroupRead, Colours) {
 
 TEST(KConfigGroupRead, TruthValues) {
   struct Case {
-    const char* value;  // null: no key
+    const char* value;             // null: no key
     std::optional<bool> expected;  // none: the default
   };
   const Case cases[] = {
-      {"Yes", true},     {"ON", true},          {"1", true},     {"true", true},
-      {"FALSE", false},  {"off", false},        {"no", false},   {"0", false},
+      {"Yes", true},          {"ON", true},       {"1", true},         {"true", true},
+      {"FALSE", false},       {"off", false},     {"no", false},       {"0", false},
       {"nein", std::nullopt}, {"", std::nullopt}, {"2", std::nullopt}, {nullptr, std::nullopt},
   };
   for (const Case& c : cases) {
@@ -235,7 +241,8 @@ TEST(KConfigFiles, WhichFilesEachFlagReads) {
     EXPECT_EQ(config.name(), c.name);
     const auto value = value_of(config, "G", c.key);
     if (c.expected)
-      EXPECT_EQ(value, QString(c.expected)) << c.name.toStdString() << " " << c.flags << " " << c.key;
+      EXPECT_EQ(value, QString(c.expected))
+          << c.name.toStdString() << " " << c.flags << " " << c.key;
     else
       EXPECT_FALSE(value) << c.name.toStdString() << " " << c.flags << " " << c.key << " = "
                           << value->toStdString();
@@ -272,8 +279,8 @@ TEST(KSharedConfigCache, UnknownFlagBitsNeverMeetAnotherLocation) {
   const auto config = KSharedConfig::openConfig("collisionrc", KConfig::FullConfig,
                                                 QStandardPaths::GenericConfigLocation);
   // Flags whose spare bits make up the distance between the two locations in steps of 256.
-  const int spare = (int(QStandardPaths::GenericConfigLocation) -
-                     int(QStandardPaths::ConfigLocation)) * 256;
+  const int spare =
+      (int(QStandardPaths::GenericConfigLocation) - int(QStandardPaths::ConfigLocation)) * 256;
   const auto other = KSharedConfig::openConfig(
       "collisionrc", KConfig::OpenFlags::fromInt(spare | KConfig::FullConfig),
       QStandardPaths::ConfigLocation);

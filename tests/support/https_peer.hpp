@@ -34,20 +34,17 @@ class HttpsPeer {
                   {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                    "-nodes", "-keyout", dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "2",
                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
-    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
-      return;
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) return;
     server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server_.start("python3", {script(), dir + "/cert.pem", dir + "/key.pem", root(), log()});
-    if (!server_.waitForStarted(10000))
-      return;
+    if (!server_.waitForStarted(10000)) return;
     // Python with its TLS modules can take a while to start on a busy machine, as when the
     // whole suite runs in parallel: wait for the port line up to a minute in all.
     const QDeadlineTimer deadline(60000);
     while (!server_.canReadLine() && server_.waitForReadyRead(int(deadline.remainingTime()))) {
     }
     const QStringList ports = QString::fromLatin1(server_.readLine()).trimmed().split(' ');
-    if (ports.size() != 2)
-      return;
+    if (ports.size() != 2) return;
     https_ = "https://127.0.0.1:" + ports[0] + "/";
     http_ = "http://127.0.0.1:" + ports[1] + "/";
     QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
@@ -57,8 +54,7 @@ class HttpsPeer {
 
   ~HttpsPeer() {
     server_.closeWriteChannel();
-    if (!server_.waitForFinished(3000))
-      server_.kill();
+    if (!server_.waitForFinished(3000)) server_.kill();
     server_.waitForFinished(3000);
   }
 
@@ -78,8 +74,7 @@ class HttpsPeer {
   // Every request so far, as "https /path?query agent" or "http /path?query agent".
   QStringList requests() const {
     QFile file(log());
-    if (!file.open(QIODevice::ReadOnly))
-      return {};
+    if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
   }
   void clear_requests() const { QFile::remove(log()); }

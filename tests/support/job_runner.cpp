@@ -4,8 +4,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QMutex>
 #include <QThread>
 #include <QTimer>
@@ -45,45 +45,53 @@ JobResult run_job(builder::Request request, const std::function<bool(const QStri
   auto note_thread = [&] {
     if (QThread::currentThread() == main) result.signals_on_build_thread = false;
   };
-  QObject::connect(&job, &builder::Job::log_line, &job, [&](const QString& line) {
-    note_thread();
-    {
-      QMutexLocker lock(&mutex);
-      result.lines << line;
-    }
-    if (on_line && !job.cancel.load() && on_line(line)) {
-      since_cancel.start();
-      job.cancel.store(true);
-    }
-  }, Qt::DirectConnection);
-  QObject::connect(&job, &builder::Job::progress, &job,
-                   [&](double fraction, const QString& status, qint64 eta) {
-    note_thread();
-    {
-      QMutexLocker lock(&mutex);
-      if (result.statuses.isEmpty() || result.statuses.last() != status) result.statuses << status;
-      result.fraction = fraction;
-      result.eta = eta;
-    }
-    if (on_progress && !job.cancel.load() && on_progress(status, eta)) {
-      since_cancel.start();
-      job.cancel.store(true);
-    }
-  }, Qt::DirectConnection);
-  QObject::connect(&job, &builder::Job::finished, &job,
-                   [&](bool ok, const QString& message, const QString& result_path) {
-    note_thread();
-    {
-      QMutexLocker lock(&mutex);
-      result.ok = ok;
-      result.message = message;
-      result.result_path = result_path;
-      result.phases = job.phases;
-      ++result.finished_count;
-      if (since_cancel.isValid()) result.seconds_after_cancel = since_cancel.elapsed() / 1000.0;
-    }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  }, Qt::DirectConnection);
+  QObject::connect(
+      &job, &builder::Job::log_line, &job,
+      [&](const QString& line) {
+        note_thread();
+        {
+          QMutexLocker lock(&mutex);
+          result.lines << line;
+        }
+        if (on_line && !job.cancel.load() && on_line(line)) {
+          since_cancel.start();
+          job.cancel.store(true);
+        }
+      },
+      Qt::DirectConnection);
+  QObject::connect(
+      &job, &builder::Job::progress, &job,
+      [&](double fraction, const QString& status, qint64 eta) {
+        note_thread();
+        {
+          QMutexLocker lock(&mutex);
+          if (result.statuses.isEmpty() || result.statuses.last() != status)
+            result.statuses << status;
+          result.fraction = fraction;
+          result.eta = eta;
+        }
+        if (on_progress && !job.cancel.load() && on_progress(status, eta)) {
+          since_cancel.start();
+          job.cancel.store(true);
+        }
+      },
+      Qt::DirectConnection);
+  QObject::connect(
+      &job, &builder::Job::finished, &job,
+      [&](bool ok, const QString& message, const QString& result_path) {
+        note_thread();
+        {
+          QMutexLocker lock(&mutex);
+          result.ok = ok;
+          result.message = message;
+          result.result_path = result_path;
+          result.phases = job.phases;
+          ++result.finished_count;
+          if (since_cancel.isValid()) result.seconds_after_cancel = since_cancel.elapsed() / 1000.0;
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+      },
+      Qt::DirectConnection);
 
   bool timed_out = false;
   QTimer limit;
@@ -96,7 +104,8 @@ JobResult run_job(builder::Request request, const std::function<bool(const QStri
   limit.start(testing_support::kHangMs);
   job.start();
   loop.exec();
-  if (timed_out) ADD_FAILURE() << "the job ran for more than " << testing_support::kHangMs / 60000 << " minutes";
+  if (timed_out)
+    ADD_FAILURE() << "the job ran for more than " << testing_support::kHangMs / 60000 << " minutes";
   // Let the finished build thread delete itself.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   return result;

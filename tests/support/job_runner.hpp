@@ -23,13 +23,13 @@ struct JobResult {
   QString message;
   QString result_path;
   int finished_count = 0;
-  QStringList lines;                  // every log_line, in order
-  QStringList statuses;               // the progress statuses, repeats folded
-  double fraction = -1;               // the last progress
+  QStringList lines;     // every log_line, in order
+  QStringList statuses;  // the progress statuses, repeats folded
+  double fraction = -1;  // the last progress
   qint64 eta = -2;
   QList<builder::Job::Phase> phases;  // the phase table when the job finished
   bool signals_on_build_thread = true;
-  double seconds_after_cancel = -1;   // from setting the cancel flag to finished
+  double seconds_after_cancel = -1;  // from setting the cancel flag to finished
 };
 
 // Runs a job for `request` until it has finished (at most five minutes). `on_line` runs on the
@@ -87,5 +87,7 @@ void wait_for_idle(const fs::path& folder);
 
 QT_BEGIN_NAMESPACE
 // Readable test failures for Qt strings.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 QT_END_NAMESPACE

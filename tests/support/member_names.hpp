@@ -33,11 +33,17 @@ inline const std::vector<NameForm>& name_forms() {
       {"dots alone", "...", false},
       {"a stream", "a.txt:stream", false},
       {"the default stream", "a.txt::$DATA", false},
-      {"a control character", "a\x01" "b", false},
+      {"a control character",
+       "a\x01"
+       "b",
+       false},
       {"a tab", "tab\tname", false},
       {"a stray byte", "\xFF.txt", false},
       {"a cut-off sequence", "caf\xC3", false},
-      {"an overlong slash", "a\xC0\xAF" "b", false},
+      {"an overlong slash",
+       "a\xC0\xAF"
+       "b",
+       false},
       {"an encoded surrogate", "\xED\xA0\x80.txt", false},
       // Names that only look like the ones above.
       {"a device's name and more", "console.txt", true},
@@ -49,7 +55,10 @@ inline const std::vector<NameForm>& name_forms() {
       {"dots inside", "a..b.c", true},
       {"blanks inside", "a name with blanks.txt", true},
       {"a dollar", "$DATA", true},
-      {"Unicode", "donn\xC3\xA9" "es/\xE7\x9B\xAE\xE5\xBD\x95.txt", true},
+      {"Unicode",
+       "donn\xC3\xA9"
+       "es/\xE7\x9B\xAE\xE5\xBD\x95.txt",
+       true},
   };
   return forms;
 }

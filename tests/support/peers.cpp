@@ -56,7 +56,9 @@ std::string utf8(const fs::path& path) {
   const std::u8string text = path.generic_u8string();
   return std::string(text.begin(), text.end());
 }
-fs::path from_utf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+fs::path from_utf8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 std::string slashed(std::string text) {
   std::replace(text.begin(), text.end(), '\\', '/');
@@ -117,9 +119,8 @@ fs::path live_path(const std::string& name) {
 std::string normalise(const std::string& command) {
   std::vector<Live> live = g_live;
   // A longer path first, so that ".../t1-10" is not taken for ".../t1-1" and a "0".
-  std::sort(live.begin(), live.end(), [](const Live& a, const Live& b) {
-    return utf8(a.path).size() > utf8(b.path).size();
-  });
+  std::sort(live.begin(), live.end(),
+            [](const Live& a, const Live& b) { return utf8(a.path).size() > utf8(b.path).size(); });
   std::string text = slashed(command);
   for (const Live& item : live) {
     const std::string path = utf8(item.path);
@@ -201,8 +202,8 @@ int replay(const fs::path& root, const std::string& command, std::string* output
   const std::string expected = read_file(call / "command");
   const std::string actual = normalise(command);
   if (expected != actual) {
-    stop_test("the peer command differs from the recorded run's:\n" + actual +
-              "\nrecorded:\n" + expected);
+    stop_test("the peer command differs from the recorded run's:\n" + actual + "\nrecorded:\n" +
+              expected);
   }
   Snapshot given;
   std::istringstream inputs(read_file(call / "inputs"));

@@ -21,8 +21,8 @@ int record(const std::filesystem::path& root, const std::string& command,
 
 // Puts the recorded result of `command` in place: its files in the test's temporary folders,
 // its output and its exit status. When there is no record, or the command or the files it was
-// given differ from the recorded run's, or `root` is empty, the test fails and ends at once (an exception), since
-// its verdict would not hold.
+// given differ from the recorded run's, or `root` is empty, the test fails and ends at once (an
+// exception), since its verdict would not hold.
 int replay(const std::filesystem::path& root, const std::string& command, std::string* output);
 
 }  // namespace testing_support::peers

@@ -12,7 +12,8 @@ namespace testing_support {
 inline std::vector<unsigned char> make_png(std::uint32_t width, std::uint32_t height) {
   using Bytes = std::vector<unsigned char>;
   auto be32 = [](Bytes& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      out.push_back(static_cast<unsigned char>(v >> shift));
   };
   auto chunk = [&](Bytes& out, const char* type, const Bytes& data) {
     be32(out, static_cast<std::uint32_t>(data.size()));

@@ -118,8 +118,7 @@ inline QString named_log(const Outcome& outcome) {
 // the build log it names, so that a failure seen once can still be understood.
 inline std::string describe(const Outcome& outcome) {
   std::string text = "exit code " + std::to_string(outcome.code) + "\n--- output:\n" +
-                     outcome.out.toStdString() + "--- error output:\n" +
-                     outcome.err.toStdString();
+                     outcome.out.toStdString() + "--- error output:\n" + outcome.err.toStdString();
   const QString log = named_log(outcome);
   if (!log.isEmpty()) {
     QFile file(log);

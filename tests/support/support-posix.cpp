@@ -44,7 +44,8 @@ fs::path temp_base() { return SKARNBOLT_TEST_TMP; }
 long process_id() { return long(getpid()); }
 
 int run(const std::string& command, std::string* output) {
-  return run_peer(command, [&](std::string* out) { return run_shell(command, out); }, output);
+  return run_peer(
+      command, [&](std::string* out) { return run_shell(command, out); }, output);
 }
 
 int run_python(const std::string& script, std::string* output) {
@@ -53,15 +54,16 @@ int run_python(const std::string& script, std::string* output) {
   static int count = 0;
   const fs::path file =
       temp_base() / ("script-" + std::to_string(getpid()) + "-" + std::to_string(count++) + ".py");
-  return run_peer("python3\n" + script,
-                  [&](std::string* out) {
-                    write_text(file, script);
-                    const int status = run_shell("python3 " + shell_quote(file.string()), out);
-                    std::error_code ignored;
-                    fs::remove(file, ignored);
-                    return status;
-                  },
-                  output);
+  return run_peer(
+      "python3\n" + script,
+      [&](std::string* out) {
+        write_text(file, script);
+        const int status = run_shell("python3 " + shell_quote(file.string()), out);
+        std::error_code ignored;
+        fs::remove(file, ignored);
+        return status;
+      },
+      output);
 }
 
 std::uint64_t peak_memory() {
@@ -77,8 +79,8 @@ bool seek_file(std::FILE* file, std::int64_t offset) {
 bool write_at(const fs::path& path, std::int64_t offset, const std::vector<unsigned char>& data) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
-  const bool ok = seek_file(file, offset) &&
-                  std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  const bool ok =
+      seek_file(file, offset) && std::fwrite(data.data(), 1, data.size(), file) == data.size();
   return std::fclose(file) == 0 && ok;
 }
 

@@ -8,9 +8,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <psapi.h>
 #include <windows.h>
 #include <winioctl.h>
-#include <psapi.h>
 
 #include "support/peers.hpp"
 #include "support/test_support.hpp"

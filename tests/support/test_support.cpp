@@ -53,8 +53,10 @@ fs::path fixtures_dir() { return SKARNBOLT_FIXTURES; }
 std::string shell_quote(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }
@@ -155,11 +157,11 @@ with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
   const std::string library_text = content.empty() ? "fixture library " + library + "\n" : content;
   std::string output;
-  const int code = run("python3 " + shell_quote((dir / "apk.py").string()) + " " +
-                           shell_quote(path.string()) + " " + shell_quote(library) + " " +
-                           shell_quote(library_text) + " " +
-                           shell_quote((fixtures_dir() / "port/cmake/icon.png").string()),
-                       &output);
+  const int code =
+      run("python3 " + shell_quote((dir / "apk.py").string()) + " " + shell_quote(path.string()) +
+              " " + shell_quote(library) + " " + shell_quote(library_text) + " " +
+              shell_quote((fixtures_dir() / "port/cmake/icon.png").string()),
+          &output);
   EXPECT_EQ(code, 0) << "cannot make " << path << ": " << output;
   return code == 0;
 }

@@ -60,16 +60,17 @@ class DevkitproServer {
     peer_ = std::make_unique<HttpsPeer>(base);
     if (!peer_->ok()) return;
     std::ostringstream script;
-    script << "import io, tarfile\n"
-              "def db(path, names):\n"
-              "    with tarfile.open(path, 'w:gz') as tar:\n"
-              "        for name in names:\n"
-              "            text = ('%NAME%\\n' + name + '\\n\\n%FILENAME%\\n' + name +\n"
-              "                    '-1.0-1-any.pkg.tar.zst\\n\\n%CSIZE%\\n1000\\n\\n%SHA256SUM%\\n'\n"
-              "                    + '0' * 64 + '\\n').encode()\n"
-              "            info = tarfile.TarInfo(name + '-1.0-1/desc')\n"
-              "            info.size = len(text)\n"
-              "            tar.addfile(info, io.BytesIO(text))\n";
+    script
+        << "import io, tarfile\n"
+           "def db(path, names):\n"
+           "    with tarfile.open(path, 'w:gz') as tar:\n"
+           "        for name in names:\n"
+           "            text = ('%NAME%\\n' + name + '\\n\\n%FILENAME%\\n' + name +\n"
+           "                    '-1.0-1-any.pkg.tar.zst\\n\\n%CSIZE%\\n1000\\n\\n%SHA256SUM%\\n'\n"
+           "                    + '0' * 64 + '\\n').encode()\n"
+           "            info = tarfile.TarInfo(name + '-1.0-1/desc')\n"
+           "            info.size = len(text)\n"
+           "            tar.addfile(info, io.BytesIO(text))\n";
     const std::string root = peer_->root().toStdString() + "/packages";
     fs::create_directories(fs::path(root) / "windows/x86_64");
     script << "db(" << '"' << root << "/windows/x86_64/dkp-windows.db\", "
@@ -117,7 +118,8 @@ bool seed_tool_cache(const fs::path& cache, bool android, bool switch_,
   bool ok = stamped(cache, builder::Tool::CMake, folder);
   fs::create_directories(folder / "bin", ec);
   // A link, not a copy: CMake finds its modules next to the file it really is.
-  if (!fs::exists(folder / "bin/cmake")) fs::create_symlink(program("cmake"), folder / "bin/cmake", ec);
+  if (!fs::exists(folder / "bin/cmake"))
+    fs::create_symlink(program("cmake"), folder / "bin/cmake", ec);
   ok = ok && !ec && stamped(cache, builder::Tool::Ninja, folder);
   // A copy: the job adds execute permissions to it, which must not touch the machine's file.
   if (!fs::exists(folder / "ninja")) fs::copy_file(program("ninja"), folder / "ninja", ec);
@@ -154,8 +156,7 @@ bool copy_test_port(const fs::path& destination) {
   std::error_code ec;
   fs::remove_all(destination, ec);
   fs::create_directories(destination, ec);
-  if (!ec)
-    fs::copy(fixtures_dir() / "port", destination, fs::copy_options::recursive, ec);
+  if (!ec) fs::copy(fixtures_dir() / "port", destination, fs::copy_options::recursive, ec);
   if (ec) ADD_FAILURE() << "cannot copy the test port to " << destination << ": " << ec.message();
   return !ec;
 }
