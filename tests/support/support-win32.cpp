@@ -8,8 +8,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <psapi.h>
 #include <windows.h>
+// These need windows.h before them.
+#include <psapi.h>
 #include <winioctl.h>
 
 #include "support/peers.hpp"
