@@ -23,19 +23,7 @@ namespace {
 
 const int kScreenHeight = 540;
 
-QApplication& small_screen_app() {
-  static TempDir config;
-  static const bool set = [] {
-    write_text(config / "screen.json",
-               "{\"screens\": [{\"name\": \"small\", \"x\": 0, \"y\": 0, \"width\": 960, "
-               "\"height\": 540, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
-    qputenv("QT_QPA_PLATFORM",
-            ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
-    return true;
-  }();
-  (void)set;
-  return gui_app();
-}
+QApplication& small_screen_app() { return gui_app_on_screen("small", 960, kScreenHeight); }
 
 class SmallScreen : public testing::Test {
  protected:

@@ -18,29 +18,7 @@ using namespace testing_support;
 
 namespace {
 
-QApplication& scaled_app() {
-  static TempDir config;
-  static const bool set = [] {
-    write_text(config / "screen.json",
-               "{\"screens\": [{\"name\": \"laptop\", \"x\": 0, \"y\": 0, \"width\": 1280, "
-               "\"height\": 900, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
-    qputenv("QT_QPA_PLATFORM",
-            ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
-    qputenv("QT_SCALE_FACTOR", "2");
-    return true;
-  }();
-  (void)set;
-  return gui_app();
-}
-
-// Runs the posted layout requests and the window's deferred resize: all of them are queued
-// events, none waits on a timer.
-void settle() {
-  for (int round = 0; round < 4; ++round) {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QCoreApplication::processEvents();
-  }
-}
+QApplication& scaled_app() { return gui_app_on_screen("laptop", 1280, 900, "2"); }
 
 // `widget`'s frame lies within the screen's available width, and each visible button inside it
 // lies within it and has the width its text asks for.

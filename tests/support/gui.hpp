@@ -129,6 +129,26 @@ inline void pick(QWidget* modal, const QString& path) {
   static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides its override
 }
 
+// The application object on one offscreen screen of `width` x `height` named `name`, scaled by
+// `scale` ("" leaves Qt's own). Call it instead of gui_app, before any other use of Qt.
+inline QApplication& gui_app_on_screen(const std::string& name, int width, int height,
+                                       const char* scale = "") {
+  static TempDir config;
+  // Qt reads the screen once, when the application starts: later calls change nothing.
+  static const bool set = [&] {
+    write_text(config / "screen.json",
+               "{\"screens\": [{\"name\": \"" + name + "\", \"x\": 0, \"y\": 0, \"width\": " +
+                   std::to_string(width) + ", \"height\": " + std::to_string(height) +
+                   ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
+    qputenv("QT_QPA_PLATFORM",
+            ("offscreen:configfile=" + (config / "screen.json").string()).c_str());
+    if (*scale) qputenv("QT_SCALE_FACTOR", scale);
+    return true;
+  }();
+  (void)set;
+  return gui_app();
+}
+
 // Runs the work a change left queued: posted events such as layout requests, and the
 // zero-time timers they start (a deferred resize), which may queue more in turn. Rounds, not a
 // time: each one finishes what the one before queued.
