@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "builder/paths.hpp"
+#include "support/process_state.hpp"
 #include "support/tool_cache.hpp"
 
 namespace testing_support {
@@ -175,6 +176,8 @@ bool folder_busy(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator("/proc", ec)) {
     const std::string pid = entry.path().filename().string();
     if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    // A process sent SIGKILL is done, however long a busy kernel takes to tear it down.
+    if (!still_runs(std::stoi(pid))) continue;
     const fs::path cwd = fs::read_symlink(entry.path() / "cwd", ec);
     if (!ec && cwd.string().rfind(text, 0) == 0) return true;
     // A process that ends while it is read fails the read (ESRCH), which std::ifstream throws.

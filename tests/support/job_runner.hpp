@@ -76,7 +76,8 @@ QString log_text(const JobResult& result);
 // What a job reported, for the message of a failed expectation: its message and its whole log.
 std::string describe(const JobResult& result);
 
-// True when a process other than this one works in `folder` or names it on its command line.
+// True when a process other than this one, and not already killed, works in `folder` or names
+// it on its command line.
 bool folder_busy(const fs::path& folder);
 
 // Waits until no process works in `folder` any more (at most 30 s): what a cancelled build
